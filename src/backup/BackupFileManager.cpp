@@ -1,0 +1,240 @@
+#include "backup/BackupFileManager.h"
+
+#include "app/DmGlobal.h"
+#include "util/Error.h"
+#include "util/Sqlite.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+TBackupFileManager::TBackupFileManager(const QString& APath, TdmGlobal& dm, EventHook eventHook)
+    : m_dm(dm), m_eventHook(std::move(eventHook))
+{
+    const QDir folder(APath);
+    FDb = folder.filePath(QStringLiteral("Manifest.mbdb"));
+    FIsSqlite = false;
+    if (QFileInfo(FDb).isFile())
+        return;
+    FDb = folder.filePath(QStringLiteral("Manifest.db"));
+    FIsSqlite = true;
+    if (!QFileInfo(FDb).isFile())
+        throw Error(QStringLiteral("no Manifest.mbdb or Manifest.db in %1").arg(APath));
+    m_dm.openDatabase(FDb);
+}
+
+void TBackupFileManager::ParseDb()
+{
+    FRecords.clear();
+    if (FIsSqlite)
+        parseSqlite();
+    else
+        parseMbdb();
+}
+
+QString CatalogKey(const QByteArray& domainUtf8, const QByteArray& pathUtf8)
+{
+    QCryptographicHash sha1(QCryptographicHash::Sha1);
+    sha1.addData(domainUtf8);
+    sha1.addData(QByteArrayView("-", 1));
+    sha1.addData(pathUtf8);
+    return QString::fromLatin1(sha1.result().toHex());
+}
+
+QString GetRealFileName(const QString& backupPath, const QString& Key)
+{
+    const QDir folder(backupPath);
+    const QString flat = folder.filePath(Key);
+    if (QFileInfo::exists(flat))
+        return flat;
+    return folder.filePath(Key.left(2) + QLatin1Char('/') + Key);
+}
+
+// Manifest.mbdb, as the device writes it (all integers big-endian):
+//   header: 6 bytes, "mbdb" 05 00, not checked;
+//   records back to back: five strings (domain, path, link target, data hash, encryption
+//   key), a 40-byte block (uid at 10, gid at 14, length at 30, flag at 38, attribute count
+//   at 39), then that many name/value string pairs.
+//   A string is a 16-bit length and that many UTF-8 bytes; length FFFF means null.
+namespace {
+
+class MbdbReader
+{
+public:
+    MbdbReader(const uchar* data, qint64 size) : m_data(data), m_size(size) {}
+
+    qint64 pos() const { return m_pos; }
+    qint64 size() const { return m_size; }
+    bool atEnd() const { return m_pos >= m_size; }
+    void seek(qint64 pos) { m_pos = pos; }
+
+    // Each reader returns false, consuming nothing usable, when the data ends too soon.
+    bool readBytes(qint64 count, QByteArrayView& out)
+    {
+        if (count > m_size - m_pos)
+            return false;
+        out = QByteArrayView(m_data + m_pos, count);
+        m_pos += count;
+        return true;
+    }
+
+    bool readString(QByteArrayView& out)
+    {
+        QByteArrayView length;
+        if (!readBytes(2, length))
+            return false;
+        const int n = (uchar(length[0]) << 8) | uchar(length[1]);
+        if (n == 0xFFFF) {
+            out = {};
+            return true;
+        }
+        return readBytes(n, out);
+    }
+
+private:
+    const uchar* m_data;
+    qint64 m_size;
+    qint64 m_pos = 0;
+};
+
+quint32 readUInt32BE(QByteArrayView block, int offset)
+{
+    const auto* p = reinterpret_cast<const uchar*>(block.data()) + offset;
+    return (quint32(p[0]) << 24) | (quint32(p[1]) << 16) | (quint32(p[2]) << 8) | quint32(p[3]);
+}
+
+qint32 ReadInt32BE(QByteArrayView block, int offset)
+{
+    return qint32(readUInt32BE(block, offset));
+}
+
+qint64 ReadInt64BE(QByteArrayView block, int offset)
+{
+    return qint64((quint64(readUInt32BE(block, offset)) << 32) | readUInt32BE(block, offset + 4));
+}
+
+// Lenient: malformed sequences become U+FFFD, never an error.
+QString decode(QByteArrayView bytes)
+{
+    return QString::fromUtf8(bytes);
+}
+
+constexpr qint64 kHeaderSize = 6;
+constexpr qint64 kBlockSize = 40;
+
+} // namespace
+
+void TBackupFileManager::parseMbdb()
+{
+    QFile file(FDb);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("cannot open %1: %2").arg(FDb, file.errorString()));
+    const qint64 size = file.size();
+    QByteArray buffer;
+    const uchar* data = size > 0 ? file.map(0, size) : nullptr;
+    if (!data && size > 0) {
+        buffer = file.readAll();
+        if (buffer.size() != size)
+            throw Error(QStringLiteral("cannot read %1: %2").arg(FDb, file.errorString()));
+        data = reinterpret_cast<const uchar*>(buffer.constData());
+    }
+
+    MbdbReader reader(data, size);
+    if (size < kHeaderSize)
+        throw Error(QStringLiteral("%1 is truncated: it is shorter than its header").arg(FDb));
+    reader.seek(kHeaderSize);
+
+    while (!reader.atEnd()) {
+        const qint64 start = reader.pos();
+        FProgress = double(start) / double(size) * 100.0;
+        handleEvents();
+        if (FCancel)
+            return;
+
+        QByteArrayView strings[5];
+        QByteArrayView block;
+        bool complete = true;
+        for (auto& s : strings)
+            complete = complete && reader.readString(s);
+        complete = complete && reader.readBytes(kBlockSize, block);
+
+        TBackupFileRecord record;
+        if (complete) {
+            record.IsOld = true;
+            record.Domain = decode(strings[0]);
+            record.Path = decode(strings[1]);
+            record.LinkTarget = decode(strings[2]);
+            record.DataHash = decode(strings[3]);
+            record.UserId = ReadInt32BE(block, 10);
+            record.GroupId = ReadInt32BE(block, 14);
+            record.FileLength = ReadInt64BE(block, 30);
+            record.Flag = quint8(block[38]);
+            record.PropertyCount = quint8(block[39]);
+            record.Properties.reserve(record.PropertyCount);
+            for (int i = 0; complete && i < record.PropertyCount; ++i) {
+                QByteArrayView name;
+                QByteArrayView value;
+                complete = reader.readString(name) && reader.readString(value);
+                if (complete)
+                    record.Properties.append({decode(name), decode(value)});
+            }
+        }
+        if (!complete)
+            throw Error(QStringLiteral("%1 is truncated: the record at byte %2 is cut short by "
+                                       "the end of the file")
+                            .arg(FDb)
+                            .arg(start));
+        // The device names a stored copy by the digest of the raw bytes; hashing those
+        // (rather than re-encoded text) keeps malformed names pointing at their copies.
+        record.Key = CatalogKey(strings[0].toByteArray(), strings[1].toByteArray());
+        FRecords.push_back(std::move(record));
+    }
+}
+
+void TBackupFileManager::parseSqlite()
+{
+    QSqlQuery& query = m_dm.qrySQL;
+    auto fail = [this, &query]() -> Error {
+        const QString text = query.lastError().databaseText();
+        if (text.contains(QLatin1String("no such table")))
+            return Error(QStringLiteral("no table Files in %1").arg(FDb));
+        return Error(describeSqlError(query.lastError(), FDb));
+    };
+
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("select count(*) from Files")))
+        throw fail();
+    const qint64 total = query.next() ? query.value(0).toLongLong() : 0;
+
+    if (!query.exec(QStringLiteral("select * from Files")))
+        throw fail();
+    const QSqlRecord columns = query.record();
+    const int domainField = columns.indexOf(QStringLiteral("domain"));
+    const int pathField = columns.indexOf(QStringLiteral("relativePath"));
+    const int keyField = columns.indexOf(QStringLiteral("fileID"));
+    if (domainField < 0 || pathField < 0 || keyField < 0)
+        throw Error(QStringLiteral("the table Files in %1 lacks the columns domain, "
+                                   "relativePath and fileID")
+                        .arg(FDb));
+
+    FRecords.reserve(size_t(std::max<qint64>(total, 0)));
+    qint64 count = 0;
+    while (query.next()) {
+        handleEvents();
+        if (FCancel)
+            return;
+        ++count;
+        FProgress = total > 0 ? double(count) / double(total) * 100.0 : 100.0;
+        TBackupFileRecord record;
+        record.Domain = query.value(domainField).toString();
+        record.Path = query.value(pathField).toString();
+        record.Key = query.value(keyField).toString();
+        FRecords.push_back(std::move(record));
+    }
+    if (query.lastError().isValid())
+        throw fail();
+}

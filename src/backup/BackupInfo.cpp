@@ -1,0 +1,60 @@
+#include "backup/BackupInfo.h"
+
+#include "backup/Plist.h"
+#include "util/Error.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+TBackupInfo::TBackupInfo(const QString& APath) : FBackupPath(APath)
+{
+    QFile file(QDir(APath).filePath(QStringLiteral("Info.plist")));
+    if (!file.exists() || !file.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("no backup found!"));
+    const PlistPointer root = plistFromMemory(file.readAll());
+    if (!root)
+        return;
+    if (auto name = plistDictString(root.get(), "Display Name"))
+        FDisplayName = *name;
+    if (auto seconds = plistDictDate(root.get(), "Last Backup Date"))
+        FBackupDate = FormatBackupDate(QDateTime::fromSecsSinceEpoch(*seconds, Qt::UTC));
+}
+
+QString FormatBackupDate(const QDateTime& utc)
+{
+    const QLocale locale;
+    // The long time format may name a time zone ("t"); the reading is UTC's clock, shown
+    // without conversion, so a zone name would be wrong for most users: leave it out.
+    QString timeFormat = locale.timeFormat(QLocale::LongFormat);
+    timeFormat.remove(QRegularExpression(QStringLiteral("\\s*\\(?t+\\)?\\s*")));
+    return locale.toString(utc.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+           locale.toString(utc.time(), timeFormat.trimmed());
+}
+
+QString GetAppDataDir()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+}
+
+QString GetDefaultBackupDir()
+{
+    return QDir(GetAppDataDir()).filePath(QStringLiteral("Apple Computer/MobileSync/Backup"));
+}
+
+std::vector<std::unique_ptr<TBackupInfo>> LoadBackupInfos(const QString& folder)
+{
+    std::vector<std::unique_ptr<TBackupInfo>> infos;
+    const QDir dir(folder);
+    const auto entries = dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& entry : entries) {
+        try {
+            infos.push_back(std::make_unique<TBackupInfo>(entry.absoluteFilePath()));
+        } catch (const Error&) {
+            // Not a backup: skipped without a word.
+        }
+    }
+    return infos;
+}

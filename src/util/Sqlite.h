@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+class QSqlDatabase;
+class QSqlError;
+
+// The SQLite URI that opens a backup's database read-only and immutable: SQLite then
+// writes nothing beside it (no journal, -wal or -shm), and WAL-mode files still open.
+QString readOnlyImmutableUri(const QString& path);
+
+// Points db (a QSQLITE connection) at path, read-only and immutable. Never creates the
+// file: throws an Error naming the path when it is missing or cannot be opened.
+void openReadOnlyDatabase(QSqlDatabase& db, const QString& path);
+
+// A readable message for a failed statement on the database file at path: the driver's
+// own text where it is clear, plainer words where it is cryptic.
+QString describeSqlError(const QSqlError& error, const QString& path);

@@ -36,13 +36,19 @@ void TBackupFileManager::ParseDb()
         parseMbdb();
 }
 
-QString CatalogKey(const QByteArray& domainUtf8, const QByteArray& pathUtf8)
+static QString catalogKey(QCryptographicHash& sha1, QByteArrayView domainUtf8, QByteArrayView pathUtf8)
 {
-    QCryptographicHash sha1(QCryptographicHash::Sha1);
+    sha1.reset();
     sha1.addData(domainUtf8);
     sha1.addData(QByteArrayView("-", 1));
     sha1.addData(pathUtf8);
-    return QString::fromLatin1(sha1.result().toHex());
+    return QString::fromLatin1(sha1.resultView().toByteArray().toHex());
+}
+
+QString CatalogKey(QByteArrayView domainUtf8, QByteArrayView pathUtf8)
+{
+    QCryptographicHash sha1(QCryptographicHash::Sha1);
+    return catalogKey(sha1, domainUtf8, pathUtf8);
 }
 
 QString GetRealFileName(const QString& backupPath, const QString& Key)
@@ -120,7 +126,7 @@ qint64 ReadInt64BE(QByteArrayView block, int offset)
 // Lenient: malformed sequences become U+FFFD, never an error.
 QString decode(QByteArrayView bytes)
 {
-    return QString::fromUtf8(bytes);
+    return bytes.isEmpty() ? QString() : QString::fromUtf8(bytes);
 }
 
 constexpr qint64 kHeaderSize = 6;
@@ -143,6 +149,7 @@ void TBackupFileManager::parseMbdb()
         data = reinterpret_cast<const uchar*>(buffer.constData());
     }
 
+    QCryptographicHash sha1(QCryptographicHash::Sha1);
     MbdbReader reader(data, size);
     if (size < kHeaderSize)
         throw Error(QStringLiteral("%1 is truncated: it is shorter than its header").arg(FDb));
@@ -190,7 +197,7 @@ void TBackupFileManager::parseMbdb()
                             .arg(start));
         // The device names a stored copy by the digest of the raw bytes; hashing those
         // (rather than re-encoded text) keeps malformed names pointing at their copies.
-        record.Key = CatalogKey(strings[0].toByteArray(), strings[1].toByteArray());
+        record.Key = catalogKey(sha1, strings[0], strings[1]);
         FRecords.push_back(std::move(record));
     }
 }

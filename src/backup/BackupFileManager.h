@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 
@@ -83,4 +84,4 @@ private:
 QString GetRealFileName(const QString& backupPath, const QString& Key);
 
 // The key a binary catalog gives an entry: lowercase hex SHA-1 of domain, '-', path.
-QString CatalogKey(const QByteArray& domainUtf8, const QByteArray& pathUtf8);
+QString CatalogKey(QByteArrayView domainUtf8, QByteArrayView pathUtf8);

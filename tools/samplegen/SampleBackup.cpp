@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -100,6 +101,7 @@ void SampleBackup::addFiller(int count, quint32 seed)
                                         "com.apple.weather", "com.apple.Maps", "com.apple.stocks"};
     int made = 0;
     int folder = 0;
+    QSet<QString> knownDirs;
     while (made < count) {
         // Folders of varying size, each introduced by its directory entry, as devices list them.
         const int kind = int(rng.bounded(5));
@@ -130,8 +132,12 @@ void SampleBackup::addFiller(int count, quint32 seed)
             dir = QStringLiteral("Library/Preferences");
             break;
         }
-        addDirectory(domain, dir);
-        ++made;
+        // A folder met again is not listed twice: keys are unique in a real catalog.
+        if (!knownDirs.contains(domain + QLatin1Char('-') + dir)) {
+            knownDirs.insert(domain + QLatin1Char('-') + dir);
+            addDirectory(domain, dir);
+            ++made;
+        }
         for (int i = 0; i < files && made < count; ++i, ++made) {
             QString name;
             switch (kind) {

@@ -391,35 +391,42 @@ void TestCatalog::nothingWrittenIntoTheBackup_data()
 {
     QTest::addColumn<int>("catalog");
     QTest::addColumn<bool>("wal");
-    QTest::newRow("Manifest.mbdb") << int(SampleBackup::Catalog::Mbdb) << false;
-    QTest::newRow("Manifest.db") << int(SampleBackup::Catalog::Db) << false;
-    QTest::newRow("Manifest.db in WAL mode") << int(SampleBackup::Catalog::Db) << true;
+    QTest::addColumn<QString>("folderName");
+    const QString plain = QStringLiteral("backup");
+    QTest::newRow("Manifest.mbdb") << int(SampleBackup::Catalog::Mbdb) << false << plain;
+    QTest::newRow("Manifest.db") << int(SampleBackup::Catalog::Db) << false << plain;
+    QTest::newRow("Manifest.db in WAL mode") << int(SampleBackup::Catalog::Db) << true << plain;
+    // Characters that mean something in a URI or in SQL must reach the file system as they are.
+    QTest::newRow("Manifest.db, odd folder name")
+        << int(SampleBackup::Catalog::Db) << true << QStringLiteral("Zoë's #1 ?a=b&c %20 备份");
 }
 
 void TestCatalog::nothingWrittenIntoTheBackup()
 {
     QFETCH(int, catalog);
     QFETCH(bool, wal);
-    QTemporaryDir dir;
+    QFETCH(QString, folderName);
+    QTemporaryDir root;
+    const QString folder = QDir(root.path()).filePath(folderName);
     SampleBackup backup;
     backup.catalog = SampleBackup::Catalog(catalog);
     backup.walCatalog = wal;
     backup.addFiller(50);
-    backup.write(dir.path());
+    backup.write(folder);
     if (wal) {
-        QFile db(dir.filePath("Manifest.db"));
+        QFile db(QDir(folder).filePath("Manifest.db"));
         QVERIFY(db.open(QIODevice::ReadOnly));
         QCOMPARE(db.read(20).mid(18, 2), QByteArray("\x02\x02", 2));
     }
-    const auto before = folderSnapshot(dir.path());
+    const auto before = folderSnapshot(root.path());
     {
-        TBackupFileManager mgr(dir.path(), m_dm);
+        TBackupFileManager mgr(folder, m_dm);
         mgr.ParseDb();
         QCOMPARE(mgr.Records().size(), size_t(50));
-        QCOMPARE(folderSnapshot(dir.path()), before);
+        QCOMPARE(folderSnapshot(root.path()), before);
     }
     // The shared connection stays on the file afterwards; still nothing appears.
-    QCOMPARE(folderSnapshot(dir.path()), before);
+    QCOMPARE(folderSnapshot(root.path()), before);
 }
 
 void TestCatalog::mutatedMbdbNeverCrashes()

@@ -17,7 +17,8 @@
 
 namespace {
 
-QToolButton* makeButton(QWidget* parent, const QString& name, const QString& text, const QIcon& icon)
+QToolButton* makeButton(QWidget* parent, const QString& name, const QString& text,
+                        const QIcon& icon)
 {
     auto* button = new QToolButton(parent);
     button->setObjectName(name);

@@ -18,7 +18,8 @@ class TFormSQL final : public QDialog
 
 public:
     // statements is the caller's list; it must outlive the window.
-    TFormSQL(TdmGlobal& dm, const QString& db, const QStringList& statements, QWidget* parent = nullptr);
+    TFormSQL(TdmGlobal& dm, const QString& db, const QStringList& statements,
+             QWidget* parent = nullptr);
     ~TFormSQL() override;
 
     // Opens FDb, runs the statements and loads every row. A failure is shown in a message box

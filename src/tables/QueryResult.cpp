@@ -16,7 +16,8 @@ QString cellText(const QVariant& value)
     return value.isNull() ? QString() : value.toString();
 }
 
-void runStatements(TdmGlobal& dm, const QString& db, const QStringList& statements, QueryResult& result)
+void runStatements(TdmGlobal& dm, const QString& db, const QStringList& statements,
+                   QueryResult& result)
 {
     if (statements.isEmpty())
         throw Error(QStringLiteral("no statement to run on %1").arg(db));

@@ -8,8 +8,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 
 // A generated backup holding the five phone databases, in a folder whose path holds a single
 // quote, with the paths of their stored copies.
@@ -44,7 +44,8 @@ struct PhoneBackupFixture
     QStringList listing() const
     {
         QStringList files;
-        QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
         while (it.hasNext()) {
             it.next();
             files << QStringLiteral("%1 %2 %3")

@@ -24,7 +24,13 @@ Table parseCsv(const QByteArray& bytes)
     Table table;
     QStringList record;
     QString field;
-    enum { FieldStart, Plain, Quoted, QuoteInQuoted } state = FieldStart;
+    enum
+    {
+        FieldStart,
+        Plain,
+        Quoted,
+        QuoteInQuoted
+    } state = FieldStart;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar c = text[i];
         switch (state) {
@@ -93,7 +99,9 @@ void TestCsvWriter::bytes_data()
 {
     QTest::addColumn<Table>("table");
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("header only") << Table{{"a", "b"}} << QByteArray("\xef\xbb\xbf" "a,b\r\n");
+    QTest::newRow("header only") << Table{{"a", "b"}}
+                                 << QByteArray("\xef\xbb\xbf"
+                                               "a,b\r\n");
     QTest::newRow("plain values unchanged")
         << Table{{"when", "who"}, {" 2000-12-31 18:00:00 ", "+8613800138000"}, {"", ""}}
         << QByteArray("\xef\xbb\xbfwhen,who\r\n 2000-12-31 18:00:00 ,+8613800138000\r\n,\r\n");
@@ -102,11 +110,13 @@ void TestCsvWriter::bytes_data()
                  {"Milk, eggs", "She said \"hi\"", "line\nbreak", "cr\rhere", "crlf\r\n"},
                  {"\"", ",", "'single' stays"}}
         << QByteArray("\xef\xbb\xbf\"h,1\",h2\r\n"
-                      "\"Milk, eggs\",\"She said \"\"hi\"\"\",\"line\nbreak\",\"cr\rhere\",\"crlf\r\n\"\r\n"
+                      "\"Milk, eggs\",\"She said "
+                      "\"\"hi\"\"\",\"line\nbreak\",\"cr\rhere\",\"crlf\r\n\"\r\n"
                       "\"\"\"\",\",\",'single' stays\r\n");
     QTest::newRow("non-ASCII as UTF-8")
         << Table{{"text"}, {QString::fromUtf8("晚上一起吃饭吗？😊")}}
-        << QByteArray("\xef\xbb\xbftext\r\n") + QString::fromUtf8("晚上一起吃饭吗？😊").toUtf8() + "\r\n";
+        << QByteArray("\xef\xbb\xbftext\r\n") + QString::fromUtf8("晚上一起吃饭吗？😊").toUtf8() +
+               "\r\n";
 }
 
 void TestCsvWriter::bytes()
@@ -126,13 +136,15 @@ void TestCsvWriter::queryResult()
     QTemporaryDir dir;
     const QString file = QDir(dir.path()).filePath(QStringLiteral("t.db"));
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("make"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("make"));
         db.setDatabaseName(file);
         QVERIFY(db.open());
         QSqlQuery q(db);
         QVERIFY(q.exec(QStringLiteral("create table t (a text, b integer, c real)")));
-        QVERIFY(q.exec(QStringLiteral("insert into t values ('x, \"y\"', 1, 2.5), (null, null, null), "
-                                      "('two\nlines', -3, 0.1)")));
+        QVERIFY(
+            q.exec(QStringLiteral("insert into t values ('x, \"y\"', 1, 2.5), (null, null, null), "
+                                  "('two\nlines', -3, 0.1)")));
         db.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("make"));
@@ -142,7 +154,9 @@ void TestCsvWriter::queryResult()
     const QString statement = QStringLiteral("select a, b as \"B\", c * 2 from t");
     runStatements(dm, file, {statement}, result);
     const QByteArray csv = queryToCsv(dm.qrySQL, statement);
-    QCOMPARE(csv, QByteArray("\xef\xbb\xbf" "a,B,c * 2\r\n\"x, \"\"y\"\"\",1,5\r\n,,\r\n\"two\nlines\",-3,0.2\r\n"));
+    QCOMPARE(csv,
+             QByteArray("\xef\xbb\xbf"
+                        "a,B,c * 2\r\n\"x, \"\"y\"\"\",1,5\r\n,,\r\n\"two\nlines\",-3,0.2\r\n"));
     Table cells{result.columns};
     for (qsizetype r = 0; r < result.rowCount(); ++r) {
         QStringList row;
@@ -153,7 +167,8 @@ void TestCsvWriter::queryResult()
     QCOMPARE(parseCsv(csv), cells); // the file holds what the table shows
 
     const QString empty = QStringLiteral("select a, b from t where b > 100");
-    QCOMPARE(queryToCsv(dm.qrySQL, empty), QByteArray("\xef\xbb\xbf" "a,b\r\n"));
+    QCOMPARE(queryToCsv(dm.qrySQL, empty), QByteArray("\xef\xbb\xbf"
+                                                      "a,b\r\n"));
     QVERIFY_THROWS_EXCEPTION(Error, queryToCsv(dm.qrySQL, QStringLiteral("select nothing from t")));
 }
 

@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QTranslator>
 
 #include <deque>
 #include <functional>
@@ -73,6 +74,35 @@ QStringList headers(const QTableView* view)
     return names;
 }
 
+// Answers from a "source=translation" file by source text, whatever the context, as the
+// application's translator does.
+class TableTranslator final : public QTranslator
+{
+public:
+    explicit TableTranslator(const QString& file)
+    {
+        QFile in(file);
+        if (!in.open(QIODevice::ReadOnly))
+            return;
+        const QStringList lines = QString::fromUtf8(in.readAll()).split(QLatin1Char('\n'));
+        for (QString line : lines) {
+            line.remove(QLatin1Char('\r'));
+            const qsizetype eq = line.indexOf(QLatin1Char('='));
+            if (eq > 0 && !m_table.contains(line.left(eq)))
+                m_table.insert(line.left(eq), line.mid(eq + 1));
+        }
+    }
+    QString translate(const char*, const char* source, const char* = nullptr,
+                      int = -1) const override
+    {
+        return m_table.value(QString::fromUtf8(source));
+    }
+    bool isEmpty() const override { return m_table.isEmpty(); }
+
+private:
+    QHash<QString, QString> m_table;
+};
+
 QByteArray readAll(const QString& path)
 {
     QFile file(path);
@@ -92,6 +122,7 @@ private slots:
     void tablesOfTheWizard();
     void saveButtonWritesTheCsv();
     void cancelledSaveWritesNothing();
+    void textsGoThroughTheTranslationTable();
 
 private:
     std::unique_ptr<PhoneBackupFixture> m_backup;
@@ -119,9 +150,10 @@ void TestFormSQL::showsEveryRow()
     QCOMPARE(form.windowTitle(), QStringLiteral("Information"));
     QCOMPARE(form.btnClose->text(), QStringLiteral("Close"));
     QCOMPARE(form.btnSave->text(), QStringLiteral("Save"));
-    QCOMPARE(headers(form.lvSQL),
-             (QStringList{QStringLiteral("datetime(message.date, 'unixepoch', '+31 years', '-6 hours')"),
-                          QStringLiteral("id"), QStringLiteral("text")}));
+    QCOMPARE(
+        headers(form.lvSQL),
+        (QStringList{QStringLiteral("datetime(message.date, 'unixepoch', '+31 years', '-6 hours')"),
+                     QStringLiteral("id"), QStringLiteral("text")}));
     QCOMPARE(form.lvSQL->model()->rowCount(), 6);
     QCOMPARE(form.lvSQL->verticalHeader()->defaultSectionSize(), 21);
     form.show();
@@ -136,12 +168,15 @@ void TestFormSQL::failureShowsMessageAndEmptyWindow_data()
     QTest::addColumn<QString>("db");
     QTest::addColumn<QStringList>("statements");
     QTest::addColumn<QString>("message");
-    QTest::newRow("missing database") << m_backup->folder + QStringLiteral("/ab/missing.db")
-                                      << smsStatements() << QStringLiteral("database file not found");
-    QTest::newRow("broken database") << m_backup->folder + QStringLiteral("/Info.plist")
-                                     << notesStatements() << QStringLiteral("is not a SQLite database");
-    QTest::newRow("no address book") << m_backup->callHistory << callHistoryStatements(m_backup->folder)
-                                     << QStringLiteral("unable to open database");
+    QTest::newRow("missing database")
+        << m_backup->folder + QStringLiteral("/ab/missing.db") << smsStatements()
+        << QStringLiteral("database file not found");
+    QTest::newRow("broken database")
+        << m_backup->folder + QStringLiteral("/Info.plist") << notesStatements()
+        << QStringLiteral("is not a SQLite database");
+    QTest::newRow("no address book")
+        << m_backup->callHistory << callHistoryStatements(m_backup->folder)
+        << QStringLiteral("unable to open database");
 }
 
 void TestFormSQL::failureShowsMessageAndEmptyWindow()
@@ -229,8 +264,9 @@ void TestFormSQL::saveButtonWritesTheCsv()
     QVERIFY(bytes.startsWith("\xef\xbb\xbfROWID,address,"));
     QVERIFY(bytes.endsWith("\r\n"));
     QCOMPARE(bytes.count("\r\n"), 4); // header and three calls
-    QVERIFY(bytes.contains("3,+49 30 1234567,2014-01-17 20:06:40,305,4,2,Zo\xc3\xab,M\xc3\xbcller-L\xc3\xbc"
-                           "denscheid\r\n"));
+    QVERIFY(bytes.contains(
+        "3,+49 30 1234567,2014-01-17 20:06:40,305,4,2,Zo\xc3\xab,M\xc3\xbcller-L\xc3\xbc"
+        "denscheid\r\n"));
 }
 
 void TestFormSQL::cancelledSaveWritesNothing()
@@ -253,6 +289,53 @@ void TestFormSQL::cancelledSaveWritesNothing()
     QTest::qWait(100);
     QVERIFY(!messageShown);
     QCOMPARE(QDir::current().entryList(QDir::Files), before);
+}
+
+void TestFormSQL::textsGoThroughTheTranslationTable()
+{
+    TableTranslator translator(QStringLiteral(FERROWICK_SOURCE_DIR "/Lang/zh-tables.txt"));
+    QVERIFY(!translator.isEmpty());
+    QVERIFY(QCoreApplication::installTranslator(&translator));
+    TdmGlobal dm;
+    const QString csv = QDir(m_backup->temp.path()).filePath(QStringLiteral("translated.csv"));
+    QStringList texts;
+    ModalScript script;
+    auto saveAs = [&](QFileDialog* dialog) {
+        texts << dialog->nameFilters();
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(csv);
+        static_cast<QDialog*>(dialog)->accept();
+    };
+    auto answer = [&](QMessageBox* box) {
+        texts << box->text();
+        box->done(QMessageBox::Ok);
+    };
+    // A table whose query failed: Save has nothing to write.
+    script.then<QMessageBox>([](QMessageBox* box) { box->done(QMessageBox::Ok); });
+    script.then<TFormSQL>([&](TFormSQL* form) {
+        texts << form->windowTitle() << form->btnClose->text() << form->btnSave->text();
+        form->btnSave->click();
+    });
+    script.then<QFileDialog>(saveAs);
+    script.then<QMessageBox>(answer);
+    script.then<TFormSQL>([](TFormSQL* form) { form->btnClose->click(); });
+    const QStringList failing{QStringLiteral("select no_such_column from message")};
+    ShowSQLForm(dm, m_backup->sms, failing, nullptr);
+    QVERIFY(!QFile::exists(csv));
+    // A good one saves.
+    script.then<TFormSQL>([](TFormSQL* form) { form->btnSave->click(); });
+    script.then<QFileDialog>(saveAs);
+    script.then<QMessageBox>(answer);
+    script.then<TFormSQL>([](TFormSQL* form) { form->btnClose->click(); });
+    showNotesTable(dm, m_backup->notes, nullptr);
+    QCoreApplication::removeTranslator(&translator);
+
+    QVERIFY(script.finished());
+    QVERIFY(QFile::exists(csv));
+    QCOMPARE(texts, (QStringList{QString::fromUtf8("信息"), QString::fromUtf8("关闭"),
+                                 QString::fromUtf8("保存"), QString::fromUtf8("CSV 文件 (*.csv)"),
+                                 QString::fromUtf8("没有可保存的表格：查询失败。"),
+                                 QString::fromUtf8("CSV 文件 (*.csv)"),
+                                 QString::fromUtf8("导出 CSV 成功")}));
 }
 
 QTEST_MAIN(TestFormSQL)

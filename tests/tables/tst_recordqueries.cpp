@@ -74,29 +74,35 @@ void TestRecordQueries::tables_data()
 
     // The message dated 0 is 2001-01-01 00:00 moved back six hours; the group message without
     // a handle is absent.
-    QTest::newRow("sms") << b.sms << smsStatements()
-                         << QStringList{text("datetime(message.date, 'unixepoch', '+31 years', '-6 hours')"),
-                                        text("id"), text("text")}
-                         << Rows{{text("2000-12-31 18:00:00"), text("+14155550123"), text("Happy new millennium!")},
-                                 {text("2013-12-17 13:06:40"), text("+8613800138000"), text("晚上一起吃饭吗？")},
-                                 {text("2013-12-17 13:11:50"), text("+8613800138000"), text("好的，七点见 😊")},
-                                 {text("2014-04-23 20:40:00"), text("zoe.mueller@example.de"),
-                                  text("Milk, eggs, bread\nand coffee")},
-                                 {text("2014-08-17 14:26:40"), text("+8613800138000"), QString()},
-                                 {text("2014-12-11 08:13:20"), text("+14155550123"),
-                                  text("She said \"on my way\"")}};
+    QTest::newRow("sms")
+        << b.sms << smsStatements()
+        << QStringList{text("datetime(message.date, 'unixepoch', '+31 years', '-6 hours')"),
+                       text("id"), text("text")}
+        << Rows{
+               {text("2000-12-31 18:00:00"), text("+14155550123"), text("Happy new millennium!")},
+               {text("2013-12-17 13:06:40"), text("+8613800138000"), text("晚上一起吃饭吗？")},
+               {text("2013-12-17 13:11:50"), text("+8613800138000"), text("好的，七点见 😊")},
+               {text("2014-04-23 20:40:00"), text("zoe.mueller@example.de"),
+                text("Milk, eggs, bread\nand coffee")},
+               {text("2014-08-17 14:26:40"), text("+8613800138000"), QString()},
+               {text("2014-12-11 08:13:20"), text("+14155550123"), text("She said \"on my way\"")}};
 
     // Call 1000000000 is 2001-09-09 01:46:40 UTC moved back three hours; the call of person -1
     // is absent; the address book is attached from a folder whose name holds a quote.
     QTest::newRow("call history")
         << b.callHistory << callHistoryStatements(b.contacts)
-        << QStringList{text("ROWID"), text("address"),
-                       text("strftime('%Y-%m-%d %H:%M:%S',date-10800,'unixepoch')"), text("duration"),
-                       text("flags"), text("id"), text("First"), text("Last")}
-        << Rows{{text("1"), text("+8613800138000"), text("2001-09-08 22:46:40"), text("62"), text("5"),
-                 text("1"), text("伟"), text("张")},
-                {text("3"), text("+49 30 1234567"), text("2014-01-17 20:06:40"), text("305"), text("4"),
-                 text("2"), text("Zoë"), text("Müller-Lüdenscheid")},
+        << QStringList{text("ROWID"),
+                       text("address"),
+                       text("strftime('%Y-%m-%d %H:%M:%S',date-10800,'unixepoch')"),
+                       text("duration"),
+                       text("flags"),
+                       text("id"),
+                       text("First"),
+                       text("Last")}
+        << Rows{{text("1"), text("+8613800138000"), text("2001-09-08 22:46:40"), text("62"),
+                 text("5"), text("1"), text("伟"), text("张")},
+                {text("3"), text("+49 30 1234567"), text("2014-01-17 20:06:40"), text("305"),
+                 text("4"), text("2"), text("Zoë"), text("Müller-Lüdenscheid")},
                 {text("4"), text("13900139000"), text("2014-03-16 17:00:00"), text("17"), text("5"),
                  text("1"), text("伟"), text("张")}};
 
@@ -104,37 +110,50 @@ void TestRecordQueries::tables_data()
                            << QStringList{text("ZTITLE"), text("ZAUTHOR"), text("ZSUMMARY")}
                            << Rows{{text("Empty note"), text("zoe.mueller@example.de"), QString()},
                                    {text("Shopping"), QString(), text("Milk, eggs\nbread")},
-                                   {text("会议记录"), text("张伟"), text("周一上午十点，三楼会议室")}};
+                                   {text("会议记录"), text("张伟"),
+                                    text("周一上午十点，三楼会议室")}};
 
     // Two phone numbers give two rows identical but for the sixth column; Olaf has no entry.
-    const QStringList zhang1{QString(), QString(), text("伟"), QString(), text("张"),
-                             text("+8613800138000"), QString(), text("小张"),
-                             text("深圳星河科技有限公司"), QString(), text("工程师"), text("-599616000")};
+    const QStringList zhang1{QString(), QString(),      text("伟"),
+                             QString(), text("张"),     text("+8613800138000"),
+                             QString(), text("小张"),   text("深圳星河科技有限公司"),
+                             QString(), text("工程师"), text("-599616000")};
     QStringList zhang2 = zhang1;
     zhang2[5] = text("13900139000");
-    const QStringList zoe1{text("Dr."), text("Jr."), text("Zoë"), text("Anne"), text("Müller-Lüdenscheid"),
-                           text("+49 30 1234567"), text("Met at the fair, hall 3\nLikes green tea"),
-                           QString(), text("Acme, Inc."), text("R&D"), text("Head of \"Research\""),
+    const QStringList zoe1{text("Dr."),
+                           text("Jr."),
+                           text("Zoë"),
+                           text("Anne"),
+                           text("Müller-Lüdenscheid"),
+                           text("+49 30 1234567"),
+                           text("Met at the fair, hall 3\nLikes green tea"),
+                           QString(),
+                           text("Acme, Inc."),
+                           text("R&D"),
+                           text("Head of \"Research\""),
                            QString()};
     QStringList zoe2 = zoe1;
     zoe2[5] = text("zoe.mueller@example.de");
     QTest::newRow("contacts") << b.contacts << contactStatements()
-                              << QStringList{text("Prefix"), text("Suffix"), text("First"), text("Middle"),
-                                             text("Last"), text("value"), text("Note"), text("Nickname"),
-                                             text("Organization"), text("Department"), text("JobTitle"),
-                                             text("Birthday")}
+                              << QStringList{text("Prefix"),       text("Suffix"),
+                                             text("First"),        text("Middle"),
+                                             text("Last"),         text("value"),
+                                             text("Note"),         text("Nickname"),
+                                             text("Organization"), text("Department"),
+                                             text("JobTitle"),     text("Birthday")}
                               << Rows{zhang1, zhang2, zoe1, zoe2};
 
     // 2001-based seconds in local time (eight hours east of UTC here).
     QTest::newRow("calendar")
         << b.calendar << calendarStatements()
-        << QStringList{text("Title"), text("Location"), text("Start"), text("End"), text("Description")}
+        << QStringList{text("Title"), text("Location"), text("Start"), text("End"),
+                       text("Description")}
         << Rows{{text("Dentist"), text("Praxis Dr. Weiß"), text("2016-11-05 08:53:20"),
                  text("2016-11-05 09:53:20"), QString()},
                 {text("Quarterly review"), QString(), text("2017-06-24 20:26:40"),
                  text("2017-06-24 20:56:40"), QString()},
-                {text("家庭聚餐"), QString(), text("2017-03-01 02:40:00"), text("2017-03-01 04:40:00"),
-                 text("Bring wine, cake\nand flowers")}};
+                {text("家庭聚餐"), QString(), text("2017-03-01 02:40:00"),
+                 text("2017-03-01 04:40:00"), text("Bring wine, cake\nand flowers")}};
 }
 
 void TestRecordQueries::tables()
@@ -163,15 +182,15 @@ void TestRecordQueries::failures_data()
     const PhoneBackupFixture& b = *m_backup;
     QTest::newRow("missing file") << b.folder + QStringLiteral("/no/such.db") << smsStatements()
                                   << QStringLiteral("database file not found");
-    QTest::newRow("backup folder itself") << b.folder << smsStatements()
-                                          << QStringLiteral("database file not found");
+    QTest::newRow("backup folder itself")
+        << b.folder << smsStatements() << QStringLiteral("database file not found");
     const QString garbage = QDir(b.temp.path()).filePath(QStringLiteral("garbage.db"));
     QFile file(garbage);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(QByteArray(4096, 'x'));
     file.close();
-    QTest::newRow("not a database") << garbage << smsStatements()
-                                    << QStringLiteral("is not a SQLite database");
+    QTest::newRow("not a database")
+        << garbage << smsStatements() << QStringLiteral("is not a SQLite database");
     QTest::newRow("no such table") << b.notes << smsStatements() << QStringLiteral("no such table");
     // Without an address book the main window hands over the backup folder: the ATTACH fails
     // and the call query never runs.
@@ -181,7 +200,8 @@ void TestRecordQueries::failures_data()
         << b.callHistory << callHistoryStatements(b.folder + QStringLiteral("/ab/none.sqlitedb"))
         << QStringLiteral("unable to open database");
     QTest::newRow("attached file is no address book")
-        << b.callHistory << callHistoryStatements(b.notes) << QStringLiteral("no such table: ab.ABPerson");
+        << b.callHistory << callHistoryStatements(b.notes)
+        << QStringLiteral("no such table: ab.ABPerson");
 }
 
 void TestRecordQueries::failures()
@@ -233,7 +253,8 @@ void TestRecordQueries::csvRunsTheQueryAgainWithTheAttachInEffect()
     const QByteArray csv = queryToCsv(dm.qrySQL, statements.constLast());
     QVERIFY(csv.startsWith("\xef\xbb\xbfROWID,address,\"strftime('%Y-%m-%d %H:%M:%S',date-10800,"
                            "'unixepoch')\",duration,flags,id,First,Last\r\n"));
-    QVERIFY(csv.contains("1,+8613800138000,2001-09-08 22:46:40,62,5,1,\xe4\xbc\x9f,\xe5\xbc\xa0\r\n"));
+    QVERIFY(
+        csv.contains("1,+8613800138000,2001-09-08 22:46:40,62,5,1,\xe4\xbc\x9f,\xe5\xbc\xa0\r\n"));
     QCOMPARE(csv.count("\r\n"), 4);
     // Twice in a row gives the same file.
     QCOMPARE(queryToCsv(dm.qrySQL, statements.constLast()), csv);
@@ -241,9 +262,11 @@ void TestRecordQueries::csvRunsTheQueryAgainWithTheAttachInEffect()
 
 void TestRecordQueries::attachStatementQuotesThePath()
 {
-    const QString statement = attachStatement(QStringLiteral("/tmp/it's here/a b#1?.db"), QStringLiteral("ab"));
+    const QString statement =
+        attachStatement(QStringLiteral("/tmp/it's here/a b#1?.db"), QStringLiteral("ab"));
     QCOMPARE(statement,
-             QStringLiteral("attach 'file:///tmp/it''s%20here/a%20b%231%3F.db?mode=ro&immutable=1' as ab;"));
+             QStringLiteral(
+                 "attach 'file:///tmp/it''s%20here/a%20b%231%3F.db?mode=ro&immutable=1' as ab;"));
 }
 
 QTEST_GUILESS_MAIN(TestRecordQueries)

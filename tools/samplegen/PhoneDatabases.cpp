@@ -121,9 +121,9 @@ QByteArray sms(int extraMessages)
               {2, QStringLiteral("+14155550123"), QStringLiteral("us"), QStringLiteral("SMS")},
               {3, QStringLiteral("zoe.mueller@example.de"), QStringLiteral("de"),
                QStringLiteral("iMessage")}});
-    const QString insert = QStringLiteral(
-        "INSERT INTO message (guid, text, handle_id, service, date, is_from_me, "
-        "cache_has_attachments) VALUES (?, ?, ?, ?, ?, ?, ?)");
+    const QString insert =
+        QStringLiteral("INSERT INTO message (guid, text, handle_id, service, date, is_from_me, "
+                       "cache_has_attachments) VALUES (?, ?, ?, ?, ?, ?, ?)");
     // Dates count seconds from 2001-01-01, as iOS 6 to 10 store them.
     b.insert(insert,
              {{QStringLiteral("A1F0C3E2-0001"), QStringLiteral("Happy new millennium!"), 2,
@@ -170,29 +170,29 @@ QByteArray addressBook()
         "Organization TEXT, Department TEXT, Note TEXT, Kind INTEGER, Birthday TEXT, "
         "JobTitle TEXT, Nickname TEXT, Prefix TEXT, Suffix TEXT, FirstSort TEXT, LastSort TEXT, "
         "CreationDate INTEGER, ModificationDate INTEGER, CompositeNameFallback TEXT)"));
-    b.exec(QStringLiteral(
-        "CREATE TABLE ABMultiValue (UID INTEGER PRIMARY KEY, record_id INTEGER, "
-        "property INTEGER, identifier INTEGER, label INTEGER, value TEXT)"));
+    b.exec(QStringLiteral("CREATE TABLE ABMultiValue (UID INTEGER PRIMARY KEY, record_id INTEGER, "
+                          "property INTEGER, identifier INTEGER, label INTEGER, value TEXT)"));
     b.exec(QStringLiteral("CREATE TABLE ABMultiValueLabel (value TEXT, UNIQUE(value))"));
     b.insert(QStringLiteral("INSERT INTO ABMultiValueLabel (rowid, value) VALUES (?, ?)"),
              {{1, QStringLiteral("_$!<Mobile>!$_")},
               {2, QStringLiteral("_$!<Home>!$_")},
               {3, QStringLiteral("_$!<Work>!$_")}});
-    b.insert(QStringLiteral(
-                 "INSERT INTO ABPerson (ROWID, Prefix, Suffix, First, Middle, Last, Note, Nickname, "
-                 "Organization, Department, JobTitle, Birthday, Kind, CreationDate, "
-                 "ModificationDate) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?, ?)"),
-             {{1, kNull, kNull, QStringLiteral("伟"), kNull, QStringLiteral("张"), kNull,
-               QStringLiteral("小张"), QStringLiteral("深圳星河科技有限公司"), kNull,
-               QStringLiteral("工程师"), QStringLiteral("-599616000"), 400000000, 400000000},
-              {2, QStringLiteral("Dr."), QStringLiteral("Jr."), QStringLiteral("Zoë"),
-               QStringLiteral("Anne"), QStringLiteral("Müller-Lüdenscheid"),
-               QStringLiteral("Met at the fair, hall 3\nLikes green tea"), kNull,
-               QStringLiteral("Acme, Inc."), QStringLiteral("R&D"),
-               QStringLiteral("Head of \"Research\""), kNull, 410000000, 415000000},
-              // Nobody to call: no multi-value entry, so no row in the contacts table.
-              {3, kNull, kNull, QStringLiteral("Olaf"), kNull, QStringLiteral("Ohnenummer"), kNull,
-               kNull, kNull, kNull, kNull, kNull, 420000000, 420000000}});
+    b.insert(
+        QStringLiteral(
+            "INSERT INTO ABPerson (ROWID, Prefix, Suffix, First, Middle, Last, Note, Nickname, "
+            "Organization, Department, JobTitle, Birthday, Kind, CreationDate, "
+            "ModificationDate) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?, ?)"),
+        {{1, kNull, kNull, QStringLiteral("伟"), kNull, QStringLiteral("张"), kNull,
+          QStringLiteral("小张"), QStringLiteral("深圳星河科技有限公司"), kNull,
+          QStringLiteral("工程师"), QStringLiteral("-599616000"), 400000000, 400000000},
+         {2, QStringLiteral("Dr."), QStringLiteral("Jr."), QStringLiteral("Zoë"),
+          QStringLiteral("Anne"), QStringLiteral("Müller-Lüdenscheid"),
+          QStringLiteral("Met at the fair, hall 3\nLikes green tea"), kNull,
+          QStringLiteral("Acme, Inc."), QStringLiteral("R&D"),
+          QStringLiteral("Head of \"Research\""), kNull, 410000000, 415000000},
+         // Nobody to call: no multi-value entry, so no row in the contacts table.
+         {3, kNull, kNull, QStringLiteral("Olaf"), kNull, QStringLiteral("Ohnenummer"), kNull,
+          kNull, kNull, kNull, kNull, kNull, 420000000, 420000000}});
     // property 3 is a phone number, 4 an e-mail address.
     b.insert(QStringLiteral("INSERT INTO ABMultiValue (UID, record_id, property, identifier, "
                             "label, value) VALUES (?, ?, ?, ?, ?, ?)"),
@@ -211,7 +211,8 @@ QByteArray callHistory()
         "duration INTEGER, flags INTEGER, id INTEGER, name TEXT, country_code TEXT, "
         "network_code TEXT, read INTEGER, assisted INTEGER, face_time_data BLOB, "
         "originalAddress TEXT)"));
-    // Dates are Unix time; id is the caller's address-book ROWID or -1; flags 5 outgoing, 4 incoming.
+    // Dates are Unix time; id is the caller's address-book ROWID or -1; flags 5 outgoing, 4
+    // incoming.
     b.insert(QStringLiteral("INSERT INTO call (ROWID, address, date, duration, flags, id, "
                             "country_code, read) VALUES (?, ?, ?, ?, ?, ?, ?, 1)"),
              {{1, QStringLiteral("+8613800138000"), 1000000000, 62, 5, 1, QStringLiteral("460")},
@@ -232,16 +233,16 @@ QByteArray notes()
     b.exec(QStringLiteral(
         "CREATE TABLE ZNOTEBODY (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, Z_OPT INTEGER, "
         "ZOWNER INTEGER, ZCONTENT VARCHAR, ZEXTERNALCONTENTREF VARCHAR)"));
-    b.insert(QStringLiteral("INSERT INTO ZNOTE (Z_PK, Z_ENT, Z_OPT, ZCONTAINSCJK, ZCONTENTTYPE, "
-                            "ZDELETEDFLAG, ZBODY, ZCREATIONDATE, ZMODIFICATIONDATE, ZAUTHOR, "
-                            "ZTITLE, ZSUMMARY, ZGUID) VALUES (?, 7, 1, ?, 0, 0, ?, ?, ?, ?, ?, ?, ?)"),
-             {{1, 0, 1, 400000000.5, 400000100.0, kNull, QStringLiteral("Shopping"),
-               QStringLiteral("Milk, eggs\nbread"), QStringLiteral("8C1A-0001")},
-              {2, 1, 2, 410000000.0, 410000200.0, QStringLiteral("张伟"),
-               QStringLiteral("会议记录"), QStringLiteral("周一上午十点，三楼会议室"),
-               QStringLiteral("8C1A-0002")},
-              {3, 0, 3, 420000000.0, 420000000.0, QStringLiteral("zoe.mueller@example.de"),
-               QStringLiteral("Empty note"), kNull, QStringLiteral("8C1A-0003")}});
+    b.insert(
+        QStringLiteral("INSERT INTO ZNOTE (Z_PK, Z_ENT, Z_OPT, ZCONTAINSCJK, ZCONTENTTYPE, "
+                       "ZDELETEDFLAG, ZBODY, ZCREATIONDATE, ZMODIFICATIONDATE, ZAUTHOR, "
+                       "ZTITLE, ZSUMMARY, ZGUID) VALUES (?, 7, 1, ?, 0, 0, ?, ?, ?, ?, ?, ?, ?)"),
+        {{1, 0, 1, 400000000.5, 400000100.0, kNull, QStringLiteral("Shopping"),
+          QStringLiteral("Milk, eggs\nbread"), QStringLiteral("8C1A-0001")},
+         {2, 1, 2, 410000000.0, 410000200.0, QStringLiteral("张伟"), QStringLiteral("会议记录"),
+          QStringLiteral("周一上午十点，三楼会议室"), QStringLiteral("8C1A-0002")},
+         {3, 0, 3, 420000000.0, 420000000.0, QStringLiteral("zoe.mueller@example.de"),
+          QStringLiteral("Empty note"), kNull, QStringLiteral("8C1A-0003")}});
     b.insert(QStringLiteral("INSERT INTO ZNOTEBODY (Z_PK, Z_ENT, Z_OPT, ZOWNER, ZCONTENT) "
                             "VALUES (?, 8, 1, ?, ?)"),
              {{1, 1, QStringLiteral("Shopping<div>Milk, eggs</div><div>bread</div>")},
@@ -255,8 +256,9 @@ QByteArray calendar()
     DatabaseBuilder b(true);
     b.exec(QStringLiteral("CREATE TABLE Calendar (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, "
                           "title TEXT, color TEXT, type TEXT, flags INTEGER)"));
-    b.exec(QStringLiteral("CREATE TABLE Location (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, "
-                          "title TEXT, address TEXT, latitude REAL, longitude REAL, item_owner_id INTEGER)"));
+    b.exec(QStringLiteral(
+        "CREATE TABLE Location (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, "
+        "title TEXT, address TEXT, latitude REAL, longitude REAL, item_owner_id INTEGER)"));
     b.exec(QStringLiteral(
         "CREATE TABLE CalendarItem (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, summary TEXT, "
         "location_id INTEGER, description TEXT, start_date REAL, start_tz TEXT, end_date REAL, "
@@ -278,8 +280,8 @@ QByteArray calendar()
               {2, QStringLiteral("家庭聚餐"), 0, QStringLiteral("Bring wine, cake\nand flowers"),
                510000000.0, QStringLiteral("Asia/Shanghai"), 510007200.0, 0, 2,
                QStringLiteral("E1-0002")},
-              {3, QStringLiteral("Quarterly review"), 0, kNull, 520000000.0,
-               QStringLiteral("UTC"), 520001800.0, 0, 2, QStringLiteral("E1-0003")}});
+              {3, QStringLiteral("Quarterly review"), 0, kNull, 520000000.0, QStringLiteral("UTC"),
+               520001800.0, 0, 2, QStringLiteral("E1-0003")}});
     return b.finish();
 }
 
@@ -289,10 +291,12 @@ void addPhoneDatabases(SampleBackup& backup)
 {
     const QString home = QStringLiteral("HomeDomain");
     backup.addFile(home, QStringLiteral("Library/SMS/sms.db"), PhoneDatabases::sms());
-    backup.addFile(QStringLiteral("WirelessDomain"), QStringLiteral("Library/CallHistory/call_history.db"),
+    backup.addFile(QStringLiteral("WirelessDomain"),
+                   QStringLiteral("Library/CallHistory/call_history.db"),
                    PhoneDatabases::callHistory());
     backup.addFile(home, QStringLiteral("Library/Notes/notes.sqlite"), PhoneDatabases::notes());
     backup.addFile(home, QStringLiteral("Library/AddressBook/AddressBook.sqlitedb"),
                    PhoneDatabases::addressBook());
-    backup.addFile(home, QStringLiteral("Library/Calendar/Calendar.sqlitedb"), PhoneDatabases::calendar());
+    backup.addFile(home, QStringLiteral("Library/Calendar/Calendar.sqlitedb"),
+                   PhoneDatabases::calendar());
 }

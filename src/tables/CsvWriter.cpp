@@ -16,21 +16,16 @@ CsvWriter::CsvWriter()
 
 void CsvWriter::addLine(const QStringList& fields)
 {
-    addLine(fields.constData(), fields.size());
+    for (const QString& field : fields)
+        addField(field);
+    endLine();
 }
 
-void CsvWriter::addLine(const QString* fields, qsizetype count)
+void CsvWriter::addField(const QString& field)
 {
-    for (qsizetype i = 0; i < count; ++i) {
-        if (i > 0)
-            m_text.append(QLatin1Char(','));
-        appendField(fields[i]);
-    }
-    m_text.append(QLatin1String("\r\n"));
-}
-
-void CsvWriter::appendField(const QString& field)
-{
+    if (m_lineStarted)
+        m_text.append(QLatin1Char(','));
+    m_lineStarted = true;
     bool quote = false;
     for (const QChar c : field) {
         const char16_t u = c.unicode();
@@ -52,6 +47,12 @@ void CsvWriter::appendField(const QString& field)
     m_text.append(QLatin1Char('"'));
 }
 
+void CsvWriter::endLine()
+{
+    m_text.append(QLatin1String("\r\n"));
+    m_lineStarted = false;
+}
+
 QByteArray CsvWriter::bytes() const
 {
     return m_text.toUtf8();
@@ -63,15 +64,14 @@ QByteArray queryToCsv(QSqlQuery& query, const QString& statement)
         throw Error(query.lastError().text());
     const QSqlRecord record = query.record();
     const int columns = record.count();
-    QStringList line;
-    for (int c = 0; c < columns; ++c)
-        line.append(record.fieldName(c));
     CsvWriter csv;
-    csv.addLine(line);
+    for (int c = 0; c < columns; ++c)
+        csv.addField(record.fieldName(c));
+    csv.endLine();
     while (query.next()) {
         for (int c = 0; c < columns; ++c)
-            line[c] = cellText(query.value(c));
-        csv.addLine(line);
+            csv.addField(cellText(query.value(c)));
+        csv.endLine();
     }
     if (query.lastError().isValid())
         throw Error(query.lastError().text());

@@ -15,14 +15,15 @@ public:
     CsvWriter();
 
     void addLine(const QStringList& fields);
-    void addLine(const QString* fields, qsizetype count);
+    // A line field by field: addField for each, then endLine.
+    void addField(const QString& field);
+    void endLine();
     // The file's bytes, byte-order mark included.
     QByteArray bytes() const;
 
 private:
-    void appendField(const QString& field);
-
     QString m_text;
+    bool m_lineStarted = false;
 };
 
 // Runs statement again on query (a forward-only query cannot rewind) and returns the CSV of

@@ -79,22 +79,26 @@ TFormSQL::~TFormSQL() = default;
 void TFormSQL::initGUI()
 {
     QueryResult result;
-    m_queryOpen = false;
+    QString failure;
+    m_openDatabase.clear();
     try {
         runStatements(m_dm, FDb, FSQL, result);
-        m_queryOpen = true;
+        m_openDatabase = m_dm.connSqlite.databaseName();
     } catch (const Error& e) {
-        m_model->setResult(std::move(result));
-        showFailure(e.message());
-        return;
+        failure = e.message();
     }
-    m_model->setResult(std::move(result));
+    m_model->setResult(std::move(result)); // after a failure: what was read before it
+    if (!failure.isEmpty())
+        showFailure(failure);
 }
 
 void TFormSQL::saveCsv(const QString& file)
 {
-    if (!m_queryOpen)
+    if (m_openDatabase.isEmpty())
         throw Error(QStringLiteral("There is no table to save: its query failed."));
+    // The query runs again on the shared connection; it must still be on this table's file.
+    if (m_dm.connSqlite.databaseName() != m_openDatabase || !m_dm.connSqlite.isOpen())
+        throw Error(QStringLiteral("The database of this table is no longer open: %1").arg(FDb));
     writeFileReplacing(file, queryToCsv(m_dm.qrySQL, FSQL.constLast()));
 }
 

@@ -48,7 +48,7 @@ private:
 
     TdmGlobal& m_dm;
     QueryResultModel* m_model = nullptr; // owned by this window
-    bool m_queryOpen = false;
+    QString m_openDatabase;              // the connection's file while the table's query is valid
 };
 
 // Shows the table window modally for statements run on db and returns when the user closed it.

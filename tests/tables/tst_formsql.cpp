@@ -122,6 +122,7 @@ private slots:
     void tablesOfTheWizard();
     void saveButtonWritesTheCsv();
     void cancelledSaveWritesNothing();
+    void saveRefusesWhenTheConnectionMovedOn();
     void textsGoThroughTheTranslationTable();
 
 private:
@@ -289,6 +290,23 @@ void TestFormSQL::cancelledSaveWritesNothing()
     QTest::qWait(100);
     QVERIFY(!messageShown);
     QCOMPARE(QDir::current().entryList(QDir::Files), before);
+}
+
+void TestFormSQL::saveRefusesWhenTheConnectionMovedOn()
+{
+    // Save runs the query again on the shared connection; once another user has pointed it at
+    // another file, that would write the other file's rows under this table's name.
+    TdmGlobal dm;
+    const QStringList statements = smsStatements();
+    TFormSQL form(dm, m_backup->sms, statements);
+    form.initGUI();
+    const QString csv = QDir(m_backup->temp.path()).filePath(QStringLiteral("moved.csv"));
+    form.saveCsv(csv);
+    QVERIFY(QFile::remove(csv));
+    QueryResult other;
+    runStatements(dm, m_backup->notes, notesStatements(), other);
+    QVERIFY_THROWS_EXCEPTION(Error, form.saveCsv(csv));
+    QVERIFY(!QFile::exists(csv));
 }
 
 void TestFormSQL::textsGoThroughTheTranslationTable()

@@ -335,5 +335,6 @@ SampleBackup SampleBackup::demo()
     backup.addFile(QStringLiteral("HomeDomain"), QStringLiteral("Library/Preferences/com.apple.demo.plist"),
                    "<plist version=\"1.0\"><dict/></plist>\n");
     backup.addFiller(400, 7);
+    void addPhoneDatabases(SampleBackup&); addPhoneDatabases(backup); // PhoneDatabases.h
     return backup;
 }

@@ -1,0 +1,136 @@
+#include "tables/FormSQL.h"
+
+#include "app/DmGlobal.h"
+#include "tables/CsvWriter.h"
+#include "tables/QueryResult.h"
+#include "util/Error.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QStyle>
+#include <QTableView>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QToolButton* makeButton(QWidget* parent, const QString& name, const QString& text,
+                        const QIcon& icon)
+{
+    auto* button = new QToolButton(parent);
+    button->setObjectName(name);
+    button->setText(text);
+    button->setIcon(icon);
+    button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    button->setFixedWidth(80);
+    return button;
+}
+
+} // namespace
+
+TFormSQL::TFormSQL(TdmGlobal& dm, const QString& db, const QStringList& statements, QWidget* parent)
+    : QDialog(parent), FDb(db), FSQL(statements), m_dm(dm), m_model(new QueryResultModel(this))
+{
+    setObjectName(QStringLiteral("TFormSQL"));
+    setWindowTitle(tr("Information"));
+    resize(640, 480);
+
+    tlbMain = new QToolBar(this);
+    tlbMain->setObjectName(QStringLiteral("tlbMain"));
+    tlbMain->setFixedHeight(40);
+    btnClose = makeButton(tlbMain, QStringLiteral("btnClose"), tr("Close"),
+                          QIcon::fromTheme(QStringLiteral("window-close"),
+                                           style()->standardIcon(QStyle::SP_DialogCloseButton)));
+    btnSave = makeButton(tlbMain, QStringLiteral("btnSave"), tr("Save"),
+                         QIcon::fromTheme(QStringLiteral("document-save"),
+                                          style()->standardIcon(QStyle::SP_DialogSaveButton)));
+    tlbMain->addWidget(btnClose);
+    tlbMain->addWidget(btnSave);
+
+    // A view over a model rather than one item per row: 100,000 rows appear at once.
+    lvSQL = new QTableView(this);
+    lvSQL->setObjectName(QStringLiteral("lvSQL"));
+    lvSQL->setModel(m_model);
+    lvSQL->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvSQL->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvSQL->setWordWrap(false);
+    lvSQL->setShowGrid(false);
+    lvSQL->verticalHeader()->hide();
+    lvSQL->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    lvSQL->verticalHeader()->setDefaultSectionSize(21);
+    lvSQL->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    lvSQL->horizontalHeader()->setDefaultSectionSize(120);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(tlbMain);
+    layout->addWidget(lvSQL, 1);
+
+    connect(btnClose, &QToolButton::clicked, this, &QDialog::accept);
+    connect(btnSave, &QToolButton::clicked, this, &TFormSQL::btnSaveClick);
+}
+
+TFormSQL::~TFormSQL() = default;
+
+void TFormSQL::initGUI()
+{
+    QueryResult result;
+    QString failure;
+    m_openDatabase.clear();
+    try {
+        runStatements(m_dm, FDb, FSQL, result);
+        m_openDatabase = m_dm.connSqlite.databaseName();
+    } catch (const Error& e) {
+        failure = e.message();
+    }
+    m_model->setResult(std::move(result)); // after a failure: what was read before it
+    if (!failure.isEmpty())
+        showFailure(failure);
+}
+
+void TFormSQL::saveCsv(const QString& file)
+{
+    if (m_openDatabase.isEmpty())
+        throw Error(QStringLiteral("There is no table to save: its query failed."));
+    // The query runs again on the shared connection; it must still be on this table's file.
+    if (m_dm.connSqlite.databaseName() != m_openDatabase || !m_dm.connSqlite.isOpen())
+        throw Error(QStringLiteral("The database of this table is no longer open: %1").arg(FDb));
+    writeFileReplacing(file, queryToCsv(m_dm.qrySQL, FSQL.constLast()));
+}
+
+void TFormSQL::btnSaveClick()
+{
+    QFileDialog dlgSave(this, tr("Save"));
+    dlgSave.setAcceptMode(QFileDialog::AcceptSave);
+    dlgSave.setFileMode(QFileDialog::AnyFile);
+    dlgSave.setNameFilter(tr("CSV File (*.csv)"));
+    dlgSave.setDefaultSuffix(QStringLiteral("csv"));
+    dlgSave.selectFile(QStringLiteral("export.csv"));
+    if (dlgSave.exec() != QDialog::Accepted || dlgSave.selectedFiles().isEmpty())
+        return;
+    try {
+        saveCsv(dlgSave.selectedFiles().constFirst());
+    } catch (const Error& e) {
+        showFailure(e.message());
+        return;
+    }
+    QMessageBox::information(this, windowTitle(), tr("Export csv successfully"));
+}
+
+void TFormSQL::showFailure(const QString& text)
+{
+    // Texts made at run time (engine errors) still go through the translation table by source text.
+    QMessageBox::warning(this, windowTitle(),
+                         QCoreApplication::translate("TFormSQL", text.toUtf8().constData()));
+}
+
+void ShowSQLForm(TdmGlobal& dm, const QString& db, const QStringList& statements, QWidget* parent)
+{
+    TFormSQL form(dm, db, statements, parent);
+    form.initGUI();
+    form.exec();
+}

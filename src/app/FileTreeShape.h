@@ -29,6 +29,8 @@ public:
     {
         m_top.clear();
         m_levels.clear();
+        m_lastFolders.clear();
+        m_lastLevel = kTop;
     }
     int nodeCount() const { return int(m_levels.size()); }
 
@@ -40,45 +42,62 @@ private:
 
     QHash<QString, int> m_top;
     std::vector<QHash<QString, int>> m_levels; // by node id: that node's children by text
+    QString m_lastFolders;  // the folder part of the last tree path placed ...
+    int m_lastLevel = kTop; // ... and its node
 };
 
 template <typename Created>
 void TFileTreeShape::place(int recordIndex, const QString& treePath, Created&& created)
 {
-    if (treePath.isEmpty())
-        return;
     QStringView rest(treePath);
     // A separator at the very end adds no empty last component.
     if (rest.endsWith(QLatin1Char('/')))
         rest.chop(1);
+    const qsizetype lastSlash = rest.lastIndexOf(QLatin1Char('/'));
     // A single component (a file right in a domain's root) makes no node at all.
-    if (!rest.contains(QLatin1Char('/')))
+    if (lastSlash < 0)
         return;
-    int level = kTop;
-    qsizetype slash;
-    while ((slash = rest.indexOf(QLatin1Char('/'))) >= 0) {
-        const QString component = rest.left(slash).toString();
-        rest = rest.mid(slash + 1);
-        QHash<QString, int>& children = childrenOf(level);
-        const auto found = children.constFind(component);
-        if (found != children.cend()) {
-            level = *found;
-            continue;
+    const QStringView folders = rest.left(lastSlash);
+    const QStringView name = rest.mid(lastSlash + 1);
+
+    // Catalogs list a folder's files together: the folder of the previous record is usually
+    // this one's too, and a folder path always leads to the same node.
+    int level;
+    if (m_lastLevel != kTop && folders == m_lastFolders) {
+        level = m_lastLevel;
+    } else {
+        level = kTop;
+        QStringView walk = folders;
+        for (;;) {
+            const qsizetype slash = walk.indexOf(QLatin1Char('/'));
+            const QString component = (slash < 0 ? walk : walk.left(slash)).toString();
+            QHash<QString, int>& children = childrenOf(level);
+            const auto found = children.constFind(component);
+            if (found != children.cend()) {
+                level = *found;
+            } else {
+                const int id = int(m_levels.size());
+                children.insert(component, id);
+                m_levels.emplace_back();
+                created(id, level, component, -1);
+                level = id;
+            }
+            if (slash < 0)
+                break;
+            walk = walk.mid(slash + 1);
         }
-        const int id = int(m_levels.size());
-        children.insert(component, id);
-        m_levels.emplace_back();
-        created(id, level, component, -1);
-        level = id;
+        m_lastFolders = folders.toString();
+        m_lastLevel = level;
     }
-    if (!isFileName(rest))
+
+    if (!isFileName(name))
         return;
-    const QString name = rest.toString();
+    const QString text = name.toString();
     QHash<QString, int>& children = childrenOf(level);
-    if (children.contains(name))
+    if (children.contains(text))
         return;
     const int id = int(m_levels.size());
-    children.insert(name, id);
+    children.insert(text, id);
     m_levels.emplace_back();
-    created(id, level, name, recordIndex);
+    created(id, level, text, recordIndex);
 }

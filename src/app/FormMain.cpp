@@ -15,6 +15,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -58,6 +59,62 @@ QToolButton* makeToolButton(QWidget* parent, const QString& name, QAction* actio
     button->setMinimumSize(80, 40);
     return button;
 }
+
+// A node of tvTree: its text, its check mark and, for a file node, the record index (the
+// node's tag) and the tree path (its data string), kept in plain members. A load makes one
+// per catalog entry, which QTreeWidgetItem's own per-role value lists would make slow.
+class TTreeNode final : public QTreeWidgetItem
+{
+public:
+    TTreeNode(QTreeWidgetItem* parent, const QString& text, int recordIndex, const QString& treePath)
+        : QTreeWidgetItem(parent, UserType), m_text(text), m_treePath(treePath),
+          m_recordIndex(recordIndex)
+    {
+    }
+
+    QVariant data(int column, int role) const override
+    {
+        if (column != 0)
+            return QTreeWidgetItem::data(column, role);
+        switch (role) {
+        case Qt::DisplayRole:
+        case Qt::EditRole:
+            return m_text;
+        case Qt::CheckStateRole:
+            return int(m_check);
+        case TFormMain::kRecordIndexRole:
+            return m_recordIndex >= 0 ? QVariant(m_recordIndex) : QVariant();
+        case TFormMain::kTreePathRole:
+            return m_recordIndex >= 0 ? QVariant(m_treePath) : QVariant();
+        default:
+            return QTreeWidgetItem::data(column, role);
+        }
+    }
+
+    void setData(int column, int role, const QVariant& value) override
+    {
+        if (column == 0 && role == Qt::CheckStateRole) {
+            const auto check = Qt::CheckState(value.toInt());
+            if (check != m_check) {
+                m_check = check;
+                emitDataChanged();
+            }
+            return;
+        }
+        if (column == 0 && (role == Qt::DisplayRole || role == Qt::EditRole)) {
+            m_text = value.toString();
+            emitDataChanged();
+            return;
+        }
+        QTreeWidgetItem::setData(column, role, value);
+    }
+
+private:
+    QString m_text;
+    QString m_treePath;
+    int m_recordIndex;
+    Qt::CheckState m_check = Qt::Unchecked;
+};
 
 } // namespace
 
@@ -341,7 +398,19 @@ QString TFormMain::RealFileName(const QString& Key) const
 
 void TFormMain::setEventHook(EventHook hook)
 {
-    m_eventHook = hook ? std::move(hook) : EventHook(&TFormMain::processPendingEvents);
+    m_eventHook = hook ? std::move(hook) : defaultEventHook();
+}
+
+TFormMain::EventHook TFormMain::defaultEventHook()
+{
+    // Handling events costs a system call even when none are pending, which would be most
+    // of a load's time; at most every few milliseconds is as prompt as any user can tell.
+    return [clock = QElapsedTimer()]() mutable {
+        if (clock.isValid() && clock.elapsed() < kEventInterval)
+            return;
+        processPendingEvents();
+        clock.start();
+    };
 }
 
 void TFormMain::processPendingEvents()
@@ -439,14 +508,10 @@ void TFormMain::placeRecord(int index, const QString& treePath)
                           QTreeWidgetItem* parentItem = parent == TFileTreeShape::kTop
                                                             ? m_buildRoot.get()
                                                             : m_treeItems[size_t(parent)];
-                          auto* item = new QTreeWidgetItem(parentItem); // owned by its parent
-                          item->setText(0, text);
-                          item->setCheckState(0, Qt::Unchecked);
-                          if (recordIndex >= 0) {
-                              item->setData(0, kRecordIndexRole, recordIndex);
-                              item->setData(0, kTreePathRole, treePath);
-                          }
-                          m_treeItems.push_back(item);
+                          // Owned by its parent from here on.
+                          m_treeItems.push_back(
+                              new TTreeNode(parentItem, text, recordIndex,
+                                            recordIndex >= 0 ? treePath : QString()));
                       });
 }
 

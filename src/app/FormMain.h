@@ -58,10 +58,12 @@ public:
     TBackupFileManager* BackupMgr() const { return FBackupMgr.get(); }
 
     // Called once per record while a load reads the catalog and builds the tree. The default
-    // lets the window handle its pending events; tests put their own to press Cancel at a
-    // chosen record.
+    // (an empty hook) lets the window handle its pending events, at most every
+    // kEventInterval ms; tests put their own to press Cancel at a chosen record.
     void setEventHook(EventHook hook);
+    static EventHook defaultEventHook();
     static void processPendingEvents();
+    static constexpr qint64 kEventInterval = 5;
 
     // The folder choosers; tests replace them. An empty result means the user cancelled.
     std::function<QString()> chooseBackupFile;

@@ -272,7 +272,7 @@ void TFormMain::createLayout()
     btnCalendar->setVisible(false); // the calendar view is never offered
     btnCamera = wizardButton(QStringLiteral("btnCamera"), actCamera);
     btnRecording = wizardButton(QStringLiteral("btnRecording"), actRecording);
-    btnWechat = wizardButton(QStringLiteral("btnWechat"), actWechat, QStringLiteral("wechat"));
+    btnWechat = wizardButton(QStringLiteral("btnWechat"), actWechat);
     wizard->addStretch(1);
     tbcWizard->addTab(tabWizard, QString());
 

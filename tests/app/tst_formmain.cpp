@@ -6,6 +6,7 @@
 #include "backup/BackupInfo.h"
 #include "SampleBackup.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
@@ -47,6 +48,7 @@ private slots:
     void chineseTable();
     void chineseWithoutTableStartsInEnglish();
     void otherLanguageReadsNoTable();
+    void languageTableCoversTheWindow();
 
 private:
     std::unique_ptr<TFormMain> makeForm();
@@ -585,6 +587,29 @@ void TestFormMain::otherLanguageReadsNoTable()
     QDir::setCurrent(savedCwd);
     QCOMPARE(form->actNext->text(), QStringLiteral("Next"));
     QCOMPARE(form->windowTitle(), QStringLiteral("Ferrowick 1.0"));
+}
+
+void TestFormMain::languageTableCoversTheWindow()
+{
+    const TLanguageTable table =
+        TLanguageTable::load(QStringLiteral(FERROWICK_SOURCE_DIR "/Lang/zh.txt"));
+    auto form = makeForm();
+    QStringList texts = {"no backup found!", "Export Files sucessfully", "Export To",
+                         "Specify Backup Information File", "Plist(*.plist)", "Progress..."};
+    for (const QAction* action : form->findChildren<QAction*>())
+        texts << action->text();
+    for (const QAbstractButton* button : form->findChildren<QAbstractButton*>())
+        texts << button->text();
+    for (const QLabel* label : form->findChildren<QLabel*>())
+        texts << label->text();
+    for (int i = 0; i < form->tbcWizard->count(); ++i)
+        texts << form->tbcWizard->tabText(i);
+    texts << form->tvTree->headerItem()->text(0);
+    texts.removeAll(QString());
+    texts.removeDuplicates();
+    QVERIFY(texts.size() > 20);
+    for (const QString& text : texts)
+        QVERIFY2(!table.lookup(text).isEmpty(), qPrintable("no translation of " + text));
 }
 
 QTEST_MAIN(TestFormMain)

@@ -489,6 +489,8 @@ void TFormMain::LoadBackup()
     // The records stay put: Next, the only way to replace the reader, is disabled meanwhile.
     const std::vector<TBackupFileRecord>& records = FBackupMgr->Records();
     const size_t count = records.size();
+    FRecordDict.reserve(qsizetype(count));
+    m_treeItems.reserve(count);
     for (size_t i = 0; i < count; ++i) {
         if (FCancel)
             break;

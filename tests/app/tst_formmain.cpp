@@ -17,6 +17,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -38,6 +39,8 @@ private slots:
     void barPassesHalfWhenCatalogEnds();
     void cancel_data();
     void cancel();
+    void defaultHookHandlesEventsDuringLoad();
+    void closingDuringLoadCancelsIt();
     void failedReadKeepsLoadingRowUntilCancel();
     void missingCatalogFailsAtOnce();
     void previousThenNextRebuildsTheTree();
@@ -328,6 +331,42 @@ void TestFormMain::cancel()
     QCOMPARE(form->tbcMain->currentWidget(), form->tabMain);
     QCOMPARE(qsizetype(form->BackupMgr()->Records().size()), qsizetype(records));
     QCOMPARE(form->FRecordDict.size(), qsizetype(records));
+}
+
+void TestFormMain::defaultHookHandlesEventsDuringLoad()
+{
+    SampleBackup b = smallBackup();
+    auto form = makeForm();
+    browseTo(*form, writeBackup("b", b));
+    // A click queued before Next reaches the window while the catalog is being read.
+    bool rowShown = false;
+    QTimer::singleShot(0, form.get(), [&] {
+        rowShown = form->btnCancel->isVisible();
+        form->btnCancel->click();
+    });
+    form->actNext->trigger();
+    QVERIFY(rowShown);
+    QVERIFY(form->FCancel);
+    QCOMPARE(form->tbcMain->currentWidget(), form->tabStart);
+    QVERIFY(form->BackupMgr()->Records().empty());
+    QVERIFY(form->actNext->isEnabled());
+}
+
+void TestFormMain::closingDuringLoadCancelsIt()
+{
+    SampleBackup b = smallBackup();
+    auto form = makeForm();
+    browseTo(*form, writeBackup("b", b));
+    int calls = 0;
+    form->setEventHook([&] {
+        if (++calls == 3)
+            form->btnClose->click();
+    });
+    form->actNext->trigger();
+    QCOMPARE(calls, 3);
+    QVERIFY(!form->isVisible());
+    QVERIFY(form->FCancel);
+    QVERIFY(!form->FParsing);
 }
 
 void TestFormMain::failedReadKeepsLoadingRowUntilCancel()

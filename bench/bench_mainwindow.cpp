@@ -1,10 +1,10 @@
 // Loads synthetic backups through the real main window (offscreen) and prints how long Next
 // takes to reach the Main page: catalog reading, then tree and index, events handled per record.
+#include "SampleBackup.h"
 #include "app/Application.h"
 #include "app/DmGlobal.h"
 #include "app/FormMain.h"
 #include "backup/BackupFileManager.h"
-#include "SampleBackup.h"
 
 #include <QAction>
 #include <QDir>
@@ -43,9 +43,10 @@ SampleBackup backupOf(const Case& c)
     if (c.singleFolder > 0) {
         b.addDirectory(QStringLiteral("CameraRollDomain"), QStringLiteral("Media/DCIM/100APPLE"));
         for (int i = 0; i < c.singleFolder; ++i)
-            b.addFile(QStringLiteral("CameraRollDomain"),
-                      QStringLiteral("Media/DCIM/100APPLE/IMG_%1.JPG").arg(i, 6, 10, QLatin1Char('0')),
-                      {});
+            b.addFile(
+                QStringLiteral("CameraRollDomain"),
+                QStringLiteral("Media/DCIM/100APPLE/IMG_%1.JPG").arg(i, 6, 10, QLatin1Char('0')),
+                {});
     }
     return b;
 }
@@ -59,7 +60,8 @@ int main(int argc, char* argv[])
     QTemporaryDir data;
     qputenv("XDG_DATA_HOME", data.filePath(QStringLiteral("data")).toUtf8());
     TApplication app(argc, argv);
-    setMessageSink([](const QString& text, bool) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
+    setMessageSink(
+        [](const QString& text, bool) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
 
     const Case cases[] = {
         {"50k", 50000, 0, SampleBackup::Catalog::Db},
@@ -74,7 +76,8 @@ int main(int argc, char* argv[])
     // instead of the window's default (at most every few milliseconds).
     const QByteArray only = qgetenv("BENCH_ONLY");
     const bool everyRecord = qgetenv("BENCH_EVENTS") == "every";
-    std::printf("events handled %s\n", everyRecord ? "at every record" : "at most every 5 ms (default)");
+    std::printf("events handled %s\n",
+                everyRecord ? "at every record" : "at most every 5 ms (default)");
     for (const Case& c : cases) {
         if (!only.isEmpty() && only != c.name)
             continue;
@@ -84,15 +87,18 @@ int main(int argc, char* argv[])
         TdmGlobal dm;
         TFormMain form(dm);
         form.show();
-        form.chooseBackupFile = [&folder] { return QDir(folder).filePath(QStringLiteral("Info.plist")); };
+        form.chooseBackupFile = [&folder] {
+            return QDir(folder).filePath(QStringLiteral("Info.plist"));
+        };
         form.btnBrowseClick();
         app.processEvents();
 
         QElapsedTimer clock;
         qint64 catalogDone = -1;
         bool inTree = false;
-        TFormMain::EventHook handleEvents = everyRecord ? TFormMain::EventHook(&TFormMain::processPendingEvents)
-                                                        : TFormMain::defaultEventHook();
+        TFormMain::EventHook handleEvents =
+            everyRecord ? TFormMain::EventHook(&TFormMain::processPendingEvents)
+                        : TFormMain::defaultEventHook();
         form.setEventHook([&] {
             if (!inTree && form.FProgress > 0) {
                 inTree = true;

@@ -30,8 +30,7 @@ void setMessageSink(MessageSink sink);
 
 // Wraps a handler so that a failure escaping it reaches ShowException rather than Qt's
 // signal machinery, which exceptions must not cross.
-template <typename Handler>
-auto guarded(Handler handler)
+template <typename Handler> auto guarded(Handler handler)
 {
     return [handler = std::move(handler)](auto&&...) {
         try {

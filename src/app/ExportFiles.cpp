@@ -51,8 +51,8 @@ void CopyExportFiles(const std::vector<TExportFile>& list)
         if (!source.copy(partial)) {
             const QString reason = source.errorString();
             QFile::remove(partial);
-            throw Error(QStringLiteral("cannot copy %1 to %2: %3")
-                            .arg(file.srcFile, file.dstFile, reason));
+            throw Error(
+                QStringLiteral("cannot copy %1 to %2: %3").arg(file.srcFile, file.dstFile, reason));
         }
         QFile existing(file.dstFile);
         if (target.exists() && !existing.remove()) {

@@ -38,12 +38,15 @@ public:
     static bool isFileName(QStringView name);
 
 private:
-    QHash<QString, int>& childrenOf(int parent) { return parent == kTop ? m_top : m_levels[parent]; }
+    QHash<QString, int>& childrenOf(int parent)
+    {
+        return parent == kTop ? m_top : m_levels[parent];
+    }
 
     QHash<QString, int> m_top;
     std::vector<QHash<QString, int>> m_levels; // by node id: that node's children by text
-    QString m_lastFolders;  // the folder part of the last tree path placed ...
-    int m_lastLevel = kTop; // ... and its node
+    QString m_lastFolders;                     // the folder part of the last tree path placed ...
+    int m_lastLevel = kTop;                    // ... and its node
 };
 
 template <typename Created>

@@ -66,7 +66,8 @@ QToolButton* makeToolButton(QWidget* parent, const QString& name, QAction* actio
 class TTreeNode final : public QTreeWidgetItem
 {
 public:
-    TTreeNode(QTreeWidgetItem* parent, const QString& text, int recordIndex, const QString& treePath)
+    TTreeNode(QTreeWidgetItem* parent, const QString& text, int recordIndex,
+              const QString& treePath)
         : QTreeWidgetItem(parent, UserType), m_text(text), m_treePath(treePath),
           m_recordIndex(recordIndex)
     {
@@ -127,7 +128,9 @@ TFormMain::TFormMain(TdmGlobal& dm, QWidget* parent) : QWidget(parent), m_dm(dm)
             QDir(GetDefaultBackupDir()).filePath(QStringLiteral("info.plist")),
             tr("Plist(*.plist)"));
     };
-    chooseExportFolder = [this] { return QFileDialog::getExistingDirectory(this, tr("Export To")); };
+    chooseExportFolder = [this] {
+        return QFileDialog::getExistingDirectory(this, tr("Export To"));
+    };
     FormCreate();
 }
 
@@ -155,7 +158,8 @@ void TFormMain::FormCreate()
     connect(m_actionTimer, &QTimer::timeout, this, &TFormMain::updateActions);
     m_actionTimer->start();
     if (auto* dispatcher = QAbstractEventDispatcher::instance())
-        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &TFormMain::updateActions);
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
+                &TFormMain::updateActions);
     updateActions();
 }
 
@@ -164,7 +168,8 @@ void TFormMain::createActions()
     auto make = [this](QAction*& action, const char* name, void (TFormMain::*execute)()) {
         action = new QAction(this);
         action->setObjectName(QLatin1String(name));
-        connect(action, &QAction::triggered, this, guarded([this, execute] { (this->*execute)(); }));
+        connect(action, &QAction::triggered, this,
+                guarded([this, execute] { (this->*execute)(); }));
     };
     make(actNext, "actNext", &TFormMain::actNextExecute);
     make(actPrev, "actPrev", &TFormMain::actPrevExecute);
@@ -283,7 +288,8 @@ void TFormMain::createLayout()
     adv->setSpacing(0);
     tlb1 = new QToolBar(tabAdv);
     tlb1->setObjectName(QStringLiteral("tlb1"));
-    btnExport = makeToolButton(tlb1, QStringLiteral("btnExport"), actExport, QStringLiteral("export"));
+    btnExport =
+        makeToolButton(tlb1, QStringLiteral("btnExport"), actExport, QStringLiteral("export"));
     tlb1->addWidget(btnExport);
     adv->addWidget(tlb1);
     tvTree = new QTreeWidget(tabAdv);
@@ -469,8 +475,8 @@ void TFormMain::LoadBackup()
         throw Error(QStringLiteral("no backup selected"));
     FBackupMgr.reset();
     m_loadedBackupPath = info->FBackupPath;
-    FBackupMgr = std::make_unique<TBackupFileManager>(m_loadedBackupPath, m_dm,
-                                                      [this] { m_eventHook(); });
+    FBackupMgr =
+        std::make_unique<TBackupFileManager>(m_loadedBackupPath, m_dm, [this] { m_eventHook(); });
     FParsing = true;
     updateActions();
     FBackupMgr->ParseDb();
@@ -505,16 +511,14 @@ void TFormMain::LoadBackup()
 
 void TFormMain::placeRecord(int index, const QString& treePath)
 {
-    m_treeShape.place(index, treePath,
-                      [this, &treePath](int, int parent, const QString& text, int recordIndex) {
-                          QTreeWidgetItem* parentItem = parent == TFileTreeShape::kTop
-                                                            ? m_buildRoot.get()
-                                                            : m_treeItems[size_t(parent)];
-                          // Owned by its parent from here on.
-                          m_treeItems.push_back(
-                              new TTreeNode(parentItem, text, recordIndex,
-                                            recordIndex >= 0 ? treePath : QString()));
-                      });
+    m_treeShape.place(
+        index, treePath, [this, &treePath](int, int parent, const QString& text, int recordIndex) {
+            QTreeWidgetItem* parentItem =
+                parent == TFileTreeShape::kTop ? m_buildRoot.get() : m_treeItems[size_t(parent)];
+            // Owned by its parent from here on.
+            m_treeItems.push_back(new TTreeNode(parentItem, text, recordIndex,
+                                                recordIndex >= 0 ? treePath : QString()));
+        });
 }
 
 void TFormMain::actPrevExecute()
@@ -698,7 +702,8 @@ void TFormMain::actExportExecute()
         return;
     // Nothing is ever written into a backup.
     if (!m_loadedBackupPath.isEmpty() && isInsideFolder(folder, m_loadedBackupPath))
-        throw Error(QStringLiteral("cannot export into the backup folder %1").arg(m_loadedBackupPath));
+        throw Error(
+            QStringLiteral("cannot export into the backup folder %1").arg(m_loadedBackupPath));
     FExportPath = folder + QLatin1Char('/');
 
     std::vector<TExportFile> list;

@@ -42,8 +42,8 @@ class TFormMain final : public QWidget, public TRecordIndex
 
 public:
     // Data roles of a file node of tvTree; folder nodes carry neither.
-    static constexpr int kRecordIndexRole = Qt::UserRole;     // index in FBackupMgr->Records()
-    static constexpr int kTreePathRole = Qt::UserRole + 1;    // the record's tree path
+    static constexpr int kRecordIndexRole = Qt::UserRole;  // index in FBackupMgr->Records()
+    static constexpr int kTreePathRole = Qt::UserRole + 1; // the record's tree path
 
     using EventHook = std::function<void()>;
 
@@ -126,9 +126,9 @@ public:
     QAction* actRecording = nullptr;
     QAction* actWechat = nullptr;
 
-    bool FCancel = false;    // the user cancelled the current load
-    double FProgress = 0;    // progress of tree building and indexing, 0 to 100
-    bool FParsing = false;   // a load is running
+    bool FCancel = false;  // the user cancelled the current load
+    double FProgress = 0;  // progress of tree building and indexing, 0 to 100
+    bool FParsing = false; // a load is running
 
 public slots:
     void btnBrowseClick();
@@ -186,7 +186,7 @@ private:
     std::unique_ptr<TBackupFileManager> FBackupMgr;
     QString m_loadedBackupPath; // the backup FBackupMgr reads, whatever is selected since
     TFileTreeShape m_treeShape;
-    std::vector<QTreeWidgetItem*> m_treeItems;   // by shape node id; owned by their parents
+    std::vector<QTreeWidgetItem*> m_treeItems; // by shape node id; owned by their parents
     // Top-level nodes are built under this detached root, off the view, and handed to tvTree
     // when building ends: the view then takes them in one step instead of one per node.
     std::unique_ptr<QTreeWidgetItem> m_buildRoot;

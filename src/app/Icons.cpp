@@ -75,7 +75,8 @@ void drawIcon(QPainter& p, const QString& name)
         tail2.lineTo(34, 37);
         p.drawPath(tail2);
         p.setBrush(Qt::white);
-        for (const QPointF& eye : {QPointF(12, 16), QPointF(21, 16), QPointF(27, 27), QPointF(36, 27)})
+        for (const QPointF& eye :
+             {QPointF(12, 16), QPointF(21, 16), QPointF(27, 27), QPointF(36, 27)})
             p.drawEllipse(eye, 2, 2);
     }
 }
@@ -100,10 +101,10 @@ QIcon makeIcon(const QString& name)
 
 QIcon ilMainIcon(const QString& name)
 {
-    static const QStringList names = {
-        QStringLiteral("home"),  QStringLiteral("next"), QStringLiteral("prev"),
-        QStringLiteral("close"), QStringLiteral("pause"), QStringLiteral("play"),
-        QStringLiteral("export"), QStringLiteral("wechat")};
+    static const QStringList names = {QStringLiteral("home"),   QStringLiteral("next"),
+                                      QStringLiteral("prev"),   QStringLiteral("close"),
+                                      QStringLiteral("pause"),  QStringLiteral("play"),
+                                      QStringLiteral("export"), QStringLiteral("wechat")};
     static QHash<QString, QIcon> cache;
     if (!names.contains(name))
         return {};

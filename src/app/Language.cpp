@@ -23,7 +23,8 @@ TLanguageTable TLanguageTable::parse(const QByteArray& utf8)
     qsizetype start = 0;
     while (start < text.size()) {
         qsizetype end = start;
-        while (end < text.size() && text[end] != QLatin1Char('\r') && text[end] != QLatin1Char('\n'))
+        while (end < text.size() && text[end] != QLatin1Char('\r') &&
+               text[end] != QLatin1Char('\n'))
             ++end;
         const QStringView line = QStringView(text).mid(start, end - start);
         const qsizetype equals = line.indexOf(QLatin1Char('='));
@@ -44,7 +45,8 @@ TLanguageTable TLanguageTable::load(const QString& file)
 {
     QFile in(file);
     if (!in.open(QIODevice::ReadOnly))
-        throw Error(QStringLiteral("cannot read the language file %1: %2").arg(file, in.errorString()));
+        throw Error(
+            QStringLiteral("cannot read the language file %1: %2").arg(file, in.errorString()));
     return parse(in.readAll());
 }
 

@@ -7,8 +7,7 @@ QString treePathOf(const QString& domain, const QString& path)
     static const QString appDomain = QStringLiteral("AppDomain-");
     if (!domain.startsWith(appDomain))
         return path;
-    return QStringLiteral("Applications/") + domain.mid(appDomain.size()) +
-           QLatin1Char('/') + path;
+    return QStringLiteral("Applications/") + domain.mid(appDomain.size()) + QLatin1Char('/') + path;
 }
 
 void TRecordIndex::initState()

@@ -113,9 +113,10 @@ void TestExportFiles::failureStopsAtTheEntry()
     writeFile(src.filePath("one"), "first");
     writeFile(src.filePath("three"), "third");
     writeFile(out.filePath("b/two.txt"), "earlier export");
-    const std::vector<TExportFile> list = {{src.filePath("one"), out.filePath("a/one.txt"), {}},
-                                           {src.filePath("gone"), out.filePath("b/two.txt"), {}},
-                                           {src.filePath("three"), out.filePath("c/three.txt"), {}}};
+    const std::vector<TExportFile> list = {
+        {src.filePath("one"), out.filePath("a/one.txt"), {}},
+        {src.filePath("gone"), out.filePath("b/two.txt"), {}},
+        {src.filePath("three"), out.filePath("c/three.txt"), {}}};
     try {
         CopyExportFiles(list);
         QFAIL("a missing source must fail the export");
@@ -134,12 +135,18 @@ void TestExportFiles::insideFolder_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<bool>("inside");
-    QTest::newRow("same") << "/a/b" << "/a/b" << true;
-    QTest::newRow("same with separator") << "/a/b/" << "/a/b" << true;
-    QTest::newRow("below") << "/a/b/c" << "/a/b/" << true;
-    QTest::newRow("sibling with common prefix") << "/a/bc" << "/a/b" << false;
-    QTest::newRow("above") << "/a" << "/a/b" << false;
-    QTest::newRow("dot-dot") << "/a/b/../c" << "/a/b" << false;
+    QTest::newRow("same") << "/a/b"
+                          << "/a/b" << true;
+    QTest::newRow("same with separator") << "/a/b/"
+                                         << "/a/b" << true;
+    QTest::newRow("below") << "/a/b/c"
+                           << "/a/b/" << true;
+    QTest::newRow("sibling with common prefix") << "/a/bc"
+                                                << "/a/b" << false;
+    QTest::newRow("above") << "/a"
+                           << "/a/b" << false;
+    QTest::newRow("dot-dot") << "/a/b/../c"
+                             << "/a/b" << false;
 }
 
 void TestExportFiles::insideFolder()

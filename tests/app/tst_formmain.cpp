@@ -1,10 +1,10 @@
+#include "SampleBackup.h"
 #include "app/Application.h"
 #include "app/DmGlobal.h"
 #include "app/FormMain.h"
 #include "app/Language.h"
 #include "backup/BackupFileManager.h"
 #include "backup/BackupInfo.h"
-#include "SampleBackup.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -633,8 +633,9 @@ void TestFormMain::languageTableCoversTheWindow()
     const TLanguageTable table =
         TLanguageTable::load(QStringLiteral(FERROWICK_SOURCE_DIR "/Lang/zh.txt"));
     auto form = makeForm();
-    QStringList texts = {"no backup found!", "Export Files sucessfully", "Export To",
-                         "Specify Backup Information File", "Plist(*.plist)", "Progress..."};
+    QStringList texts = {"no backup found!", "Export Files sucessfully",
+                         "Export To",        "Specify Backup Information File",
+                         "Plist(*.plist)",   "Progress..."};
     for (const QAction* action : form->findChildren<QAction*>())
         texts << action->text();
     for (const QAbstractButton* button : form->findChildren<QAbstractButton*>())

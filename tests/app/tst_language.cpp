@@ -23,20 +23,27 @@ void TestLanguage::lookup_data()
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("translation"); // null: no entry
 
-    QTest::newRow("entry") << QByteArray("Next=X\n") << "Next" << "X";
+    QTest::newRow("entry") << QByteArray("Next=X\n") << "Next"
+                           << "X";
     QTest::newRow("case-sensitive source") << QByteArray("next=X\n") << "Next" << QString();
-    QTest::newRow("byte-order mark skipped") << QByteArray("\xEF\xBB\xBFNext=X") << "Next" << "X";
-    QTest::newRow("CR LF") << QByteArray("a=1\r\nNext=X\r\n") << "Next" << "X";
-    QTest::newRow("CR alone") << QByteArray("a=1\rNext=X\rb=2") << "Next" << "X";
-    QTest::newRow("source ends at the first =") << QByteArray("a=b=c\n") << "a" << "b=c";
+    QTest::newRow("byte-order mark skipped") << QByteArray("\xEF\xBB\xBFNext=X") << "Next"
+                                             << "X";
+    QTest::newRow("CR LF") << QByteArray("a=1\r\nNext=X\r\n") << "Next"
+                           << "X";
+    QTest::newRow("CR alone") << QByteArray("a=1\rNext=X\rb=2") << "Next"
+                              << "X";
+    QTest::newRow("source ends at the first =") << QByteArray("a=b=c\n") << "a"
+                                                << "b=c";
     QTest::newRow("source holding = cannot match") << QByteArray("a=b=c\n") << "a=b" << QString();
     QTest::newRow("line without =") << QByteArray("Next\nNext X\n") << "Next" << QString();
-    QTest::newRow("first entry wins") << QByteArray("Next=1\nNext=2\n") << "Next" << "1";
+    QTest::newRow("first entry wins") << QByteArray("Next=1\nNext=2\n") << "Next"
+                                      << "1";
     QTest::newRow("UTF-8") << QByteArray("Select Backup=选择备份\n") << "Select Backup"
                            << QStringLiteral("选择备份");
     QTest::newRow("blanks belong to the text") << QByteArray("Next =X\n") << "Next" << QString();
     QTest::newRow("message") << QByteArray("Export Files sucessfully=Y\n")
-                             << "Export Files sucessfully" << "Y";
+                             << "Export Files sucessfully"
+                             << "Y";
 }
 
 void TestLanguage::lookup()

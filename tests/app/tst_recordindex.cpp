@@ -34,17 +34,28 @@ TRecordIndex indexOf(const QStringList& records)
 
 QString field(const TRecordIndex& index, const QString& name)
 {
-    if (name == QLatin1String("sms")) return index.FsmsDbFile;
-    if (name == QLatin1String("notes")) return index.FnotesDbFile;
-    if (name == QLatin1String("callHistory")) return index.FcallHistoryDbFile;
-    if (name == QLatin1String("camera")) return index.FHasCamera ? "true" : "false";
-    if (name == QLatin1String("recording")) return index.FRecordingDb;
-    if (name == QLatin1String("contacts")) return index.FcontactsDbFile;
-    if (name == QLatin1String("calendar")) return index.FcalendarDbFile;
-    if (name == QLatin1String("wechat")) return index.FWechatDbFile;
-    if (name == QLatin1String("wechatRoot")) return index.FWechatRoot;
-    if (name == QLatin1String("wechatDbs")) return index.FWechatDbs.join(QLatin1Char(','));
-    if (name == QLatin1String("wechatRoots")) return index.FWechatRoots.join(QLatin1Char(','));
+    if (name == QLatin1String("sms"))
+        return index.FsmsDbFile;
+    if (name == QLatin1String("notes"))
+        return index.FnotesDbFile;
+    if (name == QLatin1String("callHistory"))
+        return index.FcallHistoryDbFile;
+    if (name == QLatin1String("camera"))
+        return index.FHasCamera ? "true" : "false";
+    if (name == QLatin1String("recording"))
+        return index.FRecordingDb;
+    if (name == QLatin1String("contacts"))
+        return index.FcontactsDbFile;
+    if (name == QLatin1String("calendar"))
+        return index.FcalendarDbFile;
+    if (name == QLatin1String("wechat"))
+        return index.FWechatDbFile;
+    if (name == QLatin1String("wechatRoot"))
+        return index.FWechatRoot;
+    if (name == QLatin1String("wechatDbs"))
+        return index.FWechatDbs.join(QLatin1Char(','));
+    if (name == QLatin1String("wechatRoots"))
+        return index.FWechatRoots.join(QLatin1Char(','));
     if (name.startsWith(QLatin1String("dict:")))
         return index.FRecordDict.value(name.mid(5), QStringLiteral("<none>"));
     qFatal("unknown field %s", qPrintable(name));
@@ -57,12 +68,21 @@ void TestRecordIndex::treePath_data()
     QTest::addColumn<QString>("domain");
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("treePath");
-    QTest::newRow("home domain") << "HomeDomain" << "Library/SMS/sms.db" << "Library/SMS/sms.db";
-    QTest::newRow("app domain") << "AppDomain-app1" << "Documents/a.db"
+    QTest::newRow("home domain") << "HomeDomain"
+                                 << "Library/SMS/sms.db"
+                                 << "Library/SMS/sms.db";
+    QTest::newRow("app domain") << "AppDomain-app1"
+                                << "Documents/a.db"
                                 << "Applications/app1/Documents/a.db";
-    QTest::newRow("app root entry") << "AppDomain-app1" << "" << "Applications/app1/";
-    QTest::newRow("prefix is case-sensitive") << "appdomain-app1" << "x/a.db" << "x/a.db";
-    QTest::newRow("app group domain") << "AppDomainGroup-group.x" << "a/b.db" << "a/b.db";
+    QTest::newRow("app root entry") << "AppDomain-app1"
+                                    << ""
+                                    << "Applications/app1/";
+    QTest::newRow("prefix is case-sensitive") << "appdomain-app1"
+                                              << "x/a.db"
+                                              << "x/a.db";
+    QTest::newRow("app group domain") << "AppDomainGroup-group.x"
+                                      << "a/b.db"
+                                      << "a/b.db";
 }
 
 void TestRecordIndex::treePath()
@@ -81,9 +101,11 @@ void TestRecordIndex::matching_data()
     const QString wx = QStringLiteral("AppDomain-com.tencent.xin|");
     const QString wxRoot = QStringLiteral("Applications/com.tencent.xin/Documents/");
 
-    QTest::newRow("sms by equality") << QStringList{"HomeDomain|Library/SMS/sms.db"} << "sms" << "k0";
+    QTest::newRow("sms by equality") << QStringList{"HomeDomain|Library/SMS/sms.db"} << "sms"
+                                     << "k0";
     QTest::newRow("sms companion does not match")
-        << QStringList{"HomeDomain|Library/SMS/sms.db-wal"} << "sms" << "";
+        << QStringList{"HomeDomain|Library/SMS/sms.db-wal"} << "sms"
+        << "";
     QTest::newRow("sms in another domain") << QStringList{"MediaDomain|Library/SMS/sms.db"} << "sms"
                                            << "k0";
     QTest::newRow("sms is case-sensitive") << QStringList{"HomeDomain|library/sms/sms.db"} << "sms"
@@ -91,33 +113,43 @@ void TestRecordIndex::matching_data()
     QTest::newRow("last match wins")
         << QStringList{"HomeDomain|Library/SMS/sms.db", "MediaDomain|Library/SMS/sms.db"} << "sms"
         << "k1";
-    QTest::newRow("notes") << QStringList{"HomeDomain|Library/Notes/notes.sqlite"} << "notes" << "k0";
+    QTest::newRow("notes") << QStringList{"HomeDomain|Library/Notes/notes.sqlite"} << "notes"
+                           << "k0";
     QTest::newRow("call history")
-        << QStringList{"WirelessDomain|Library/CallHistory/call_history.db"} << "callHistory" << "k0";
+        << QStringList{"WirelessDomain|Library/CallHistory/call_history.db"} << "callHistory"
+        << "k0";
     QTest::newRow("calendar by equality")
         << QStringList{"HomeDomain|Library/Calendar/Calendar.sqlitedb",
                        "HomeDomain|Library/Calendar/Calendar.sqlitedb-wal"}
-        << "calendar" << "k0";
+        << "calendar"
+        << "k0";
     QTest::newRow("contacts by prefix, companion last")
         << QStringList{"HomeDomain|Library/AddressBook/AddressBook.sqlitedb",
                        "HomeDomain|Library/AddressBook/AddressBook.sqlitedb-wal"}
-        << "contacts" << "k1";
+        << "contacts"
+        << "k1";
     QTest::newRow("contacts by prefix, database last")
         << QStringList{"HomeDomain|Library/AddressBook/AddressBook.sqlitedb-wal",
                        "HomeDomain|Library/AddressBook/AddressBook.sqlitedb"}
-        << "contacts" << "k1";
+        << "contacts"
+        << "k1";
     QTest::newRow("recordings by prefix")
-        << QStringList{"MediaDomain|Media/Recordings/AssetManifest.plist"} << "recording" << "k0";
+        << QStringList{"MediaDomain|Media/Recordings/AssetManifest.plist"} << "recording"
+        << "k0";
     QTest::newRow("camera 100APPLE")
-        << QStringList{"CameraRollDomain|Media/DCIM/100APPLE/IMG_0001.JPG"} << "camera" << "true";
+        << QStringList{"CameraRollDomain|Media/DCIM/100APPLE/IMG_0001.JPG"} << "camera"
+        << "true";
     QTest::newRow("camera 100APPLE in any domain")
-        << QStringList{"AppDomain-x|Media/DCIM/100APPLE/IMG_0001.JPG"} << "camera" << "true";
+        << QStringList{"AppDomain-x|Media/DCIM/100APPLE/IMG_0001.JPG"} << "camera"
+        << "true";
     QTest::newRow("camera 101APPLE alone")
-        << QStringList{"CameraRollDomain|Media/DCIM/101APPLE/IMG_0001.JPG"} << "camera" << "false";
+        << QStringList{"CameraRollDomain|Media/DCIM/101APPLE/IMG_0001.JPG"} << "camera"
+        << "false";
     QTest::newRow("camera stays set")
         << QStringList{"CameraRollDomain|Media/DCIM/100APPLE/IMG_0001.JPG",
                        "CameraRollDomain|Media/DCIM/101APPLE/IMG_0002.JPG"}
-        << "camera" << "true";
+        << "camera"
+        << "true";
 
     QTest::newRow("wechat account") << QStringList{wx + "Documents/abc/DB/MM.sqlite"} << "wechat"
                                     << "k0";
@@ -128,24 +160,29 @@ void TestRecordIndex::matching_data()
         << "wechatRoots" << wxRoot + "abc/," + wxRoot + "abc/-wal";
     QTest::newRow("wechat two accounts")
         << QStringList{wx + "Documents/abc/DB/MM.sqlite", wx + "Documents/def/DB/MM.sqlite"}
-        << "wechatDbs" << "k0,k1";
+        << "wechatDbs"
+        << "k0,k1";
     QTest::newRow("wechat last account is the field")
         << QStringList{wx + "Documents/abc/DB/MM.sqlite", wx + "Documents/def/DB/MM.sqlite"}
-        << "wechat" << "k1";
+        << "wechat"
+        << "k1";
     QTest::newRow("wechat needs the application")
-        << QStringList{"AppDomain-com.other|Documents/abc/DB/MM.sqlite"} << "wechatDbs" << "";
+        << QStringList{"AppDomain-com.other|Documents/abc/DB/MM.sqlite"} << "wechatDbs"
+        << "";
     QTest::newRow("wechat database name anywhere")
         << QStringList{wx + "Documents/abc/MM.sqlite.bak"} << "wechatRoots"
         << wxRoot + "abc/MM.sqlite.bak";
 
     QTest::newRow("dictionary keeps the first record of a path")
         << QStringList{"HomeDomain|Library/SMS/sms.db", "MediaDomain|Library/SMS/sms.db"}
-        << "dict:Library/SMS/sms.db" << "k0";
+        << "dict:Library/SMS/sms.db"
+        << "k0";
     QTest::newRow("dictionary by tree path")
         << QStringList{"AppDomain-app1|Documents/a.db"} << "dict:Applications/app1/Documents/a.db"
         << "k0";
     QTest::newRow("dictionary compares exactly")
-        << QStringList{"HomeDomain|Library/SMS/sms.db"} << "dict:library/sms/sms.db" << "<none>";
+        << QStringList{"HomeDomain|Library/SMS/sms.db"} << "dict:library/sms/sms.db"
+        << "<none>";
 }
 
 void TestRecordIndex::matching()
@@ -158,9 +195,9 @@ void TestRecordIndex::matching()
 
 void TestRecordIndex::initStateKeepsWechatRoot()
 {
-    TRecordIndex index = indexOf({"AppDomain-com.tencent.xin|Documents/abc/DB/MM.sqlite",
-                                  "HomeDomain|Library/SMS/sms.db",
-                                  "CameraRollDomain|Media/DCIM/100APPLE/a.jpg"});
+    TRecordIndex index =
+        indexOf({"AppDomain-com.tencent.xin|Documents/abc/DB/MM.sqlite",
+                 "HomeDomain|Library/SMS/sms.db", "CameraRollDomain|Media/DCIM/100APPLE/a.jpg"});
     index.clearIndex();
     QVERIFY(index.FWechatDbFile.isEmpty());
     QVERIFY(index.FsmsDbFile.isEmpty());

@@ -37,12 +37,15 @@ int main(int argc, char* argv[])
     const QString backup = args[1];
     const QString out = args[2];
     const bool advanced = args.contains(QStringLiteral("--advanced"));
-    setMessageSink([](const QString& text, bool) { std::fprintf(stderr, "%s\n", qPrintable(text)); });
+    setMessageSink(
+        [](const QString& text, bool) { std::fprintf(stderr, "%s\n", qPrintable(text)); });
 
     TdmGlobal dm;
     TFormMain form(dm);
     form.show();
-    form.chooseBackupFile = [&backup] { return QDir(backup).filePath(QStringLiteral("Info.plist")); };
+    form.chooseBackupFile = [&backup] {
+        return QDir(backup).filePath(QStringLiteral("Info.plist"));
+    };
     form.btnBrowseClick();
     form.actNext->trigger();
     if (form.tbcMain->currentWidget() != form.tabMain) {
@@ -51,8 +54,10 @@ int main(int argc, char* argv[])
     }
     if (advanced) {
         form.tbcWizard->setCurrentWidget(form.tabAdv);
-        for (const QString& path : {QStringLiteral("Library"), QStringLiteral("Library/Preferences")}) {
-            const auto found = form.tvTree->findItems(path.section('/', -1), Qt::MatchExactly | Qt::MatchRecursive);
+        for (const QString& path :
+             {QStringLiteral("Library"), QStringLiteral("Library/Preferences")}) {
+            const auto found = form.tvTree->findItems(path.section('/', -1),
+                                                      Qt::MatchExactly | Qt::MatchRecursive);
             if (!found.isEmpty())
                 found.first()->setExpanded(true);
         }

@@ -46,6 +46,7 @@ private slots:
     void previousThenNextRebuildsTheTree();
     void fileNodesCarryRecordAndTreePath();
     void wechatDisabledAfterBackupWithout();
+    void pathsResolveAgainstTheLoadedBackup();
     void exportCheckedFiles();
     void exportNeverWritesIntoTheBackup();
     void chineseTable();
@@ -486,6 +487,23 @@ void TestFormMain::wechatDisabledAfterBackupWithout()
     QVERIFY(!form->actCamera->isEnabled());
     QVERIFY(form->actSms->isEnabled());
     QVERIFY(!form->FWechatRoot.isEmpty()); // left from the first backup, and unused
+}
+
+void TestFormMain::pathsResolveAgainstTheLoadedBackup()
+{
+    SampleBackup a;
+    a.addFile("HomeDomain", "Library/SMS/sms.db", "sms of A");
+    SampleBackup b;
+    b.layout = SampleBackup::Layout::Flat; // a stored copy of the same key, elsewhere
+    b.addFile("HomeDomain", "Library/SMS/sms.db", "sms of B");
+    const QString folderA = writeBackup("a", a);
+    const QString folderB = writeBackup("b", b);
+    auto form = makeForm();
+    browseTo(*form, folderA);
+    form->actNext->trigger();
+    form->actPrev->trigger();
+    browseTo(*form, folderB); // selected, not loaded
+    QCOMPARE(readFile(form->RealFileName(form->FsmsDbFile)), QByteArray("sms of A"));
 }
 
 void TestFormMain::exportCheckedFiles()

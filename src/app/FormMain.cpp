@@ -483,13 +483,14 @@ void TFormMain::LoadBackup()
 
     clearIndex();
     tvTree->clear();
-    m_treeShape.clear();
-    m_treeItems.clear();
     m_buildRoot = std::make_unique<QTreeWidgetItem>();
     // The view gets what was built also when the loop stops early or fails.
     const auto attach = qScopeGuard([this] {
         tvTree->addTopLevelItems(m_buildRoot->takeChildren());
         m_buildRoot.reset();
+        // Only placing needs the per-level index; the tree has its nodes.
+        m_treeShape.clear();
+        m_treeItems = {};
     });
 
     // The records stay put: Next, the only way to replace the reader, is disabled meanwhile.

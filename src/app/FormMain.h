@@ -186,7 +186,7 @@ private:
     std::unique_ptr<TBackupFileManager> FBackupMgr;
     QString m_loadedBackupPath; // the backup FBackupMgr reads, whatever is selected since
     TFileTreeShape m_treeShape;
-    std::vector<QTreeWidgetItem*> m_treeItems; // by shape node id; owned by their parents
+    std::vector<QTreeWidgetItem*> m_treeItems; // while building, by shape node id; parents own them
     // Top-level nodes are built under this detached root, off the view, and handed to tvTree
     // when building ends: the view then takes them in one step instead of one per node.
     std::unique_ptr<QTreeWidgetItem> m_buildRoot;

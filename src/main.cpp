@@ -1,11 +1,10 @@
+#include "app/Application.h"
 #include "app/DmGlobal.h"
 #include "app/FormMain.h"
 
-#include <QApplication>
-
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
+    TApplication app(argc, argv);
     TdmGlobal dmGlobal;
     TFormMain formMain(dmGlobal);
     formMain.show();

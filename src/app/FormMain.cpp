@@ -1,45 +1,422 @@
 #include "app/FormMain.h"
 
+#include "app/Application.h"
+#include "app/ExportFiles.h"
+#include "app/Icons.h"
+#include "app/Language.h"
+#include "backup/BackupFileManager.h"
 #include "backup/BackupInfo.h"
+#include "tables/PersonalDataTables.h"
 #include "util/Error.h"
+#include "util/EventPump.h"
 
+#include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QHBoxLayout>
+#include <QGridLayout>
+#include <QHeaderView>
 #include <QLabel>
-#include <QMessageBox>
-#include <QPushButton>
+#include <QProgressBar>
+#include <QScopeGuard>
+#include <QScopedValueRollback>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
 Q_DECLARE_METATYPE(TBackupInfo*)
 
+namespace {
+
+const QString kCaption = QStringLiteral("Ferrowick 1.0");
+// The product's name in Chinese ("iron wick" backup viewer), for Chinese users' caption.
+const QString kChineseCaption = QStringLiteral("铁芯备份查看器 1.0");
+
+QToolButton* makeToolButton(QWidget* parent, const QString& name, QAction* action,
+                            const QString& icon = {})
+{
+    auto* button = new QToolButton(parent);
+    button->setObjectName(name);
+    if (action)
+        button->setDefaultAction(action);
+    if (!icon.isEmpty()) {
+        button->setIcon(ilMainIcon(icon));
+        button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    } else {
+        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    }
+    button->setIconSize(QSize(24, 24));
+    button->setMinimumSize(80, 40);
+    return button;
+}
+
+// A node of tvTree: its text, its check mark and, for a file node, the record index (the
+// node's tag) and the tree path (its data string), kept in plain members. A load makes one
+// per catalog entry, which QTreeWidgetItem's own per-role value lists would make slow.
+class TTreeNode final : public QTreeWidgetItem
+{
+public:
+    TTreeNode(QTreeWidgetItem* parent, const QString& text, int recordIndex,
+              const QString& treePath)
+        : QTreeWidgetItem(parent, UserType), m_text(text), m_treePath(treePath),
+          m_recordIndex(recordIndex)
+    {
+    }
+
+    QVariant data(int column, int role) const override
+    {
+        if (column != 0)
+            return QTreeWidgetItem::data(column, role);
+        switch (role) {
+        case Qt::DisplayRole:
+        case Qt::EditRole:
+            return m_text;
+        case Qt::CheckStateRole:
+            return int(m_check);
+        case TFormMain::kRecordIndexRole:
+            return m_recordIndex >= 0 ? QVariant(m_recordIndex) : QVariant();
+        case TFormMain::kTreePathRole:
+            return m_recordIndex >= 0 ? QVariant(m_treePath) : QVariant();
+        default:
+            return QTreeWidgetItem::data(column, role);
+        }
+    }
+
+    void setData(int column, int role, const QVariant& value) override
+    {
+        if (column == 0 && role == Qt::CheckStateRole) {
+            const auto check = Qt::CheckState(value.toInt());
+            if (check != m_check) {
+                m_check = check;
+                emitDataChanged();
+            }
+            return;
+        }
+        if (column == 0 && (role == Qt::DisplayRole || role == Qt::EditRole)) {
+            m_text = value.toString();
+            emitDataChanged();
+            return;
+        }
+        QTreeWidgetItem::setData(column, role, value);
+    }
+
+private:
+    QString m_text;
+    QString m_treePath;
+    int m_recordIndex;
+    Qt::CheckState m_check = Qt::Unchecked;
+};
+
+} // namespace
+
 TFormMain::TFormMain(TdmGlobal& dm, QWidget* parent) : QWidget(parent), m_dm(dm)
 {
-    setWindowTitle(tr("Ferrowick"));
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(tr("Select a backup:"), this));
-    auto* row = new QHBoxLayout;
-    cbbBackup = new QComboBox(this);
-    cbbBackup->setObjectName(QStringLiteral("cbbBackup"));
-    cbbBackup->setMinimumWidth(320);
-    btnBrowse = new QPushButton(tr("Browse"), this);
-    btnBrowse->setObjectName(QStringLiteral("btnBrowse"));
-    row->addWidget(cbbBackup, 1);
-    row->addWidget(btnBrowse);
-    layout->addLayout(row);
-    layout->addStretch();
-    connect(btnBrowse, &QPushButton::clicked, this, &TFormMain::btnBrowseClick);
-    LoadBackupList();
+    setEventHook({});
+    chooseBackupFile = [this] {
+        return QFileDialog::getOpenFileName(
+            this, tr("Specify Backup Information File"),
+            QDir(GetDefaultBackupDir()).filePath(QStringLiteral("info.plist")),
+            tr("Plist(*.plist)"));
+    };
+    chooseExportFolder = [this] {
+        return QFileDialog::getExistingDirectory(this, tr("Export To"));
+    };
+    FormCreate();
 }
 
 TFormMain::~TFormMain() = default;
+
+void TFormMain::FormCreate()
+{
+    LoadLanguageFile();
+    createActions();
+    createLayout();
+    retranslateUi();
+    tbcMain->setCurrentWidget(tabStart);
+    LoadBackupList();
+    clearIndex();
+
+    tmrUpdate = new QTimer(this);
+    tmrUpdate->setInterval(1000);
+    connect(tmrUpdate, &QTimer::timeout, this, guarded([this] { tmrUpdateTimer(); }));
+    tmrUpdate->start();
+
+    // Qt has no idle-time action updates: run them whenever the loop is about to wait, and
+    // on a timer for the stretches (a load) in which it never waits.
+    m_actionTimer = new QTimer(this);
+    m_actionTimer->setInterval(100);
+    connect(m_actionTimer, &QTimer::timeout, this, &TFormMain::updateActions);
+    m_actionTimer->start();
+    if (auto* dispatcher = QAbstractEventDispatcher::instance())
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
+                &TFormMain::updateActions);
+    updateActions();
+}
+
+void TFormMain::createActions()
+{
+    auto make = [this](QAction*& action, const char* name, void (TFormMain::*execute)()) {
+        action = new QAction(this);
+        action->setObjectName(QLatin1String(name));
+        connect(action, &QAction::triggered, this,
+                guarded([this, execute] { (this->*execute)(); }));
+    };
+    make(actNext, "actNext", &TFormMain::actNextExecute);
+    make(actPrev, "actPrev", &TFormMain::actPrevExecute);
+    make(actCancel, "actCancel", &TFormMain::actCancelExecute);
+    make(actHome, "actHome", &TFormMain::actHomeExecute);
+    make(actExport, "actExport", &TFormMain::actExportExecute);
+    make(actSms, "actSms", &TFormMain::actSmsExecute);
+    make(actCallHis, "actCallHis", &TFormMain::actCallHisExecute);
+    make(actNotes, "actNotes", &TFormMain::actNotesExecute);
+    make(actCalendar, "actCalendar", &TFormMain::actCalendarExecute);
+    make(actContact, "actContact", &TFormMain::actContactExecute);
+    make(actCamera, "actCamera", &TFormMain::actCameraExecute);
+    make(actRecording, "actRecording", &TFormMain::actRecordingExecute);
+    make(actWechat, "actWechat", &TFormMain::actWechatExecute);
+    actNext->setIcon(ilMainIcon(QStringLiteral("next")));
+    actPrev->setIcon(ilMainIcon(QStringLiteral("prev")));
+    actHome->setIcon(ilMainIcon(QStringLiteral("home")));
+    actExport->setIcon(ilMainIcon(QStringLiteral("export")));
+    actWechat->setIcon(ilMainIcon(QStringLiteral("wechat")));
+}
+
+void TFormMain::createLayout()
+{
+    setWindowTitle(kCaption);
+    setWindowIcon(ilMainIcon(QStringLiteral("export")));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    tlbTop = new QToolBar(this);
+    tlbTop->setObjectName(QStringLiteral("tlbTop"));
+    btnClose = makeToolButton(tlbTop, QStringLiteral("btnClose"), nullptr, QStringLiteral("close"));
+    connect(btnClose, &QToolButton::clicked, this, &QWidget::close);
+    btnHome = makeToolButton(tlbTop, QStringLiteral("btnHome"), actHome, QStringLiteral("home"));
+    tlbTop->addWidget(btnClose);
+    tlbTop->addWidget(btnHome);
+    layout->addWidget(tlbTop);
+
+    tbcMain = new QStackedWidget(this);
+    tbcMain->setObjectName(QStringLiteral("tbcMain"));
+    layout->addWidget(tbcMain, 1);
+
+    // Start page: the backup list, Browse, and the loading row.
+    tabStart = new QWidget(tbcMain);
+    tabStart->setObjectName(QStringLiteral("tabStart"));
+    auto* start = new QGridLayout(tabStart);
+    start->setContentsMargins(8, 22, 8, 8);
+    start->setHorizontalSpacing(6);
+    start->setVerticalSpacing(10);
+    lbl1 = new QLabel(tabStart);
+    lbl1->setObjectName(QStringLiteral("lbl1"));
+    cbbBackup = new QComboBox(tabStart);
+    cbbBackup->setObjectName(QStringLiteral("cbbBackup"));
+    cbbBackup->setMinimumWidth(345);
+    cbbBackup->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    btnBrowse = makeToolButton(tabStart, QStringLiteral("btnBrowse"), nullptr);
+    btnBrowse->setMinimumSize(80, 26);
+    connect(btnBrowse, &QToolButton::clicked, this, guarded([this] { btnBrowseClick(); }));
+    lblImport = new QLabel(tabStart);
+    lblImport->setObjectName(QStringLiteral("lblImport"));
+    pbImport = new QProgressBar(tabStart);
+    pbImport->setObjectName(QStringLiteral("pbImport"));
+    pbImport->setRange(0, 100);
+    pbImport->setValue(0);
+    pbImport->setMinimumHeight(33);
+    btnCancel = makeToolButton(tabStart, QStringLiteral("btnCancel"), actCancel);
+    btnCancel->setMinimumSize(80, 26);
+    start->addWidget(lbl1, 0, 0);
+    start->addWidget(cbbBackup, 0, 1);
+    start->addWidget(btnBrowse, 0, 2);
+    start->addWidget(lblImport, 1, 0, 1, 3);
+    start->addWidget(pbImport, 2, 0, 1, 2);
+    start->addWidget(btnCancel, 2, 2);
+    start->setColumnStretch(1, 1);
+    start->setRowStretch(3, 1);
+    tbcMain->addWidget(tabStart);
+
+    // Main page: the Wizard and Advanced tabs.
+    tabMain = new QWidget(tbcMain);
+    tabMain->setObjectName(QStringLiteral("tabMain"));
+    auto* mainLayout = new QVBoxLayout(tabMain);
+    mainLayout->setContentsMargins(0, 0, 0, 0);
+    tbcWizard = new QTabWidget(tabMain);
+    tbcWizard->setObjectName(QStringLiteral("tbcWizard"));
+    mainLayout->addWidget(tbcWizard);
+
+    tabWizard = new QWidget(tbcWizard);
+    tabWizard->setObjectName(QStringLiteral("tabWizard"));
+    auto* wizard = new QVBoxLayout(tabWizard);
+    wizard->setContentsMargins(0, 0, 0, 0);
+    wizard->setSpacing(0);
+    auto wizardButton = [this, wizard](const QString& name, QAction* action,
+                                       const QString& icon = {}) {
+        QToolButton* button = makeToolButton(tabWizard, name, action, icon);
+        button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        button->setFixedHeight(40);
+        wizard->addWidget(button);
+        return button;
+    };
+    btnContact = wizardButton(QStringLiteral("btnContact"), actContact);
+    btnSMS = wizardButton(QStringLiteral("btnSMS"), actSms);
+    btnCallHis = wizardButton(QStringLiteral("btnCallHis"), actCallHis);
+    btnNotes = wizardButton(QStringLiteral("btnNotes"), actNotes);
+    btnCalendar = wizardButton(QStringLiteral("btnCalendar"), actCalendar);
+    btnCalendar->setVisible(false); // the calendar view is never offered
+    btnCamera = wizardButton(QStringLiteral("btnCamera"), actCamera);
+    btnRecording = wizardButton(QStringLiteral("btnRecording"), actRecording);
+    btnWechat = wizardButton(QStringLiteral("btnWechat"), actWechat);
+    wizard->addStretch(1);
+    tbcWizard->addTab(tabWizard, QString());
+
+    tabAdv = new QWidget(tbcWizard);
+    tabAdv->setObjectName(QStringLiteral("tabAdv"));
+    auto* adv = new QVBoxLayout(tabAdv);
+    adv->setContentsMargins(0, 0, 0, 0);
+    adv->setSpacing(0);
+    tlb1 = new QToolBar(tabAdv);
+    tlb1->setObjectName(QStringLiteral("tlb1"));
+    btnExport =
+        makeToolButton(tlb1, QStringLiteral("btnExport"), actExport, QStringLiteral("export"));
+    tlb1->addWidget(btnExport);
+    adv->addWidget(tlb1);
+    tvTree = new QTreeWidget(tabAdv);
+    tvTree->setObjectName(QStringLiteral("tvTree"));
+    tvTree->setColumnCount(1);
+    tvTree->setIndentation(20);
+    tvTree->setUniformRowHeights(true);
+    tvTree->header()->setStretchLastSection(true);
+    tvTree->header()->setDefaultSectionSize(100);
+    tvTree->setStyleSheet(QStringLiteral("QTreeView::item { height: 25px; }"));
+    connect(tvTree, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
+        try {
+            tvTreeItemChanged(item, column);
+        } catch (const std::exception& e) {
+            ShowException(e);
+        }
+    });
+    adv->addWidget(tvTree, 1);
+    tbcWizard->addTab(tabAdv, QString());
+    tbcMain->addWidget(tabMain);
+
+    tlbBottom = new QToolBar(this);
+    tlbBottom->setObjectName(QStringLiteral("tlbBottom"));
+    auto* spacer = new QWidget(tlbBottom);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    tlbBottom->addWidget(spacer);
+    btnPrev = makeToolButton(tlbBottom, QStringLiteral("btnPrev"), actPrev, QStringLiteral("prev"));
+    btnNext = makeToolButton(tlbBottom, QStringLiteral("btnNext"), actNext, QStringLiteral("next"));
+    tlbBottom->addWidget(btnPrev);
+    tlbBottom->addWidget(btnNext);
+    layout->addWidget(tlbBottom);
+
+    resize(640, 480);
+    if (const QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void TFormMain::retranslateUi()
+{
+    btnClose->setText(tr("Close"));
+    lbl1->setText(tr("Select Backup"));
+    btnBrowse->setText(tr("Browse"));
+    lblImport->setText(tr("Parsing Backup ..."));
+    tbcWizard->setTabText(tbcWizard->indexOf(tabWizard), tr("Wizard"));
+    tbcWizard->setTabText(tbcWizard->indexOf(tabAdv), tr("Advanced"));
+    tvTree->setHeaderLabels({tr("Backup")});
+    actNext->setText(tr("Next"));
+    actPrev->setText(tr("Previous"));
+    actCancel->setText(tr("Cancel"));
+    actHome->setText(tr("Home"));
+    actExport->setText(tr("Export Files"));
+    actSms->setText(tr("SMS"));
+    actCallHis->setText(tr("Call History"));
+    actNotes->setText(tr("Notes"));
+    actCalendar->setText(tr("Calendar"));
+    actContact->setText(tr("Contact"));
+    actCamera->setText(tr("Camera"));
+    actRecording->setText(tr("Recording"));
+    actWechat->setText(tr("Wechat"));
+}
+
+void TFormMain::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange && tbcMain)
+        retranslateUi();
+    QWidget::changeEvent(event);
+}
+
+void TFormMain::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    FormShow();
+}
+
+void TFormMain::FormShow()
+{
+    if (GetUserLanguage().contains(QLatin1String("zh")))
+        setWindowTitle(kChineseCaption);
+}
+
+void TFormMain::closeEvent(QCloseEvent* event)
+{
+    // Closing mid-load stops the load, so the program ends without reading on.
+    if (FParsing)
+        actCancelExecute();
+    event->accept();
+}
+
+void TFormMain::LoadLanguageFile()
+{
+    if (!GetUserLanguage().contains(QLatin1String("zh")))
+        return;
+    const QString file = QDir(QDir::currentPath()).filePath(QStringLiteral("Lang/zh.txt"));
+    try {
+        installLanguageTable(TLanguageTable::load(file));
+    } catch (const Error& e) {
+        // Without its table the program is still usable, in English.
+        qWarning("%s", e.what());
+    }
+}
 
 TBackupInfo* TFormMain::BackupInfo() const
 {
     const int index = cbbBackup->currentIndex();
     return index < 0 ? nullptr : cbbBackup->itemData(index).value<TBackupInfo*>();
+}
+
+QString TFormMain::RealFileName(const QString& Key) const
+{
+    return GetRealFileName(m_loadedBackupPath, Key);
+}
+
+void TFormMain::setEventHook(EventHook hook)
+{
+    m_eventHook = hook ? std::move(hook) : defaultEventHook();
+}
+
+TFormMain::EventHook TFormMain::defaultEventHook()
+{
+    return EventPump(int(kEventInterval));
+}
+
+void TFormMain::processPendingEvents()
+{
+    QCoreApplication::processEvents();
 }
 
 void TFormMain::addBackup(std::unique_ptr<TBackupInfo> info)
@@ -50,6 +427,7 @@ void TFormMain::addBackup(std::unique_ptr<TBackupInfo> info)
 
 void TFormMain::LoadBackupList()
 {
+    // A missing default folder gives an empty list; Browse still works.
     for (auto& info : LoadBackupInfos(GetDefaultBackupDir()))
         addBackup(std::move(info));
     cbbBackup->setCurrentIndex(-1);
@@ -57,15 +435,299 @@ void TFormMain::LoadBackupList()
 
 void TFormMain::btnBrowseClick()
 {
-    const QString file = QFileDialog::getOpenFileName(
-        this, tr("Specify Backup Information File"),
-        QDir(GetDefaultBackupDir()).filePath(QStringLiteral("info.plist")), tr("Plist(*.plist)"));
+    const QString file = chooseBackupFile();
     if (file.isEmpty())
         return;
     try {
         addBackup(std::make_unique<TBackupInfo>(QFileInfo(file).absolutePath()));
         cbbBackup->setCurrentIndex(cbbBackup->count() - 1);
-    } catch (const Error&) {
-        QMessageBox::information(this, windowTitle(), tr("no backup found!"));
+    } catch (const std::exception&) {
+        ShowMessage(QStringLiteral("no backup found!"));
     }
+    updateActions();
+}
+
+void TFormMain::actNextExecute()
+{
+    if (m_loading)
+        return;
+    const auto refresh = qScopeGuard([this] { updateActions(); });
+    const QScopedValueRollback loading(m_loading, true);
+    FCancel = false;
+    FProgress = 0;
+    LoadBackup();
+    if (!FCancel) {
+        tbcMain->setCurrentWidget(tabMain);
+        tbcWizard->setCurrentWidget(tabWizard);
+    }
+    FParsing = false;
+}
+
+void TFormMain::LoadBackup()
+{
+    const TBackupInfo* info = BackupInfo();
+    if (!info)
+        throw Error(QStringLiteral("no backup selected"));
+    FBackupMgr.reset();
+    m_loadedBackupPath = info->FBackupPath;
+    FBackupMgr =
+        std::make_unique<TBackupFileManager>(m_loadedBackupPath, m_dm, [this] { m_eventHook(); });
+    FParsing = true;
+    updateActions();
+    FBackupMgr->ParseDb();
+
+    clearIndex();
+    tvTree->clear();
+    m_buildRoot = std::make_unique<QTreeWidgetItem>();
+    // The view gets what was built also when the loop stops early or fails.
+    const auto attach = qScopeGuard([this] {
+        tvTree->addTopLevelItems(m_buildRoot->takeChildren());
+        m_buildRoot.reset();
+        // Only placing needs the per-level index; the tree has its nodes.
+        m_treeShape.clear();
+        m_treeItems = {};
+    });
+
+    // The records stay put: Next, the only way to replace the reader, is disabled meanwhile.
+    const std::vector<TBackupFileRecord>& records = FBackupMgr->Records();
+    const size_t count = records.size();
+    FRecordDict.reserve(qsizetype(count));
+    m_treeItems.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        if (FCancel)
+            break;
+        FProgress = double(i + 1) / double(count) * 100.0;
+        m_eventHook();
+        const TBackupFileRecord& record = records[i];
+        const QString treePath = treePathOf(record.Domain, record.Path);
+        placeRecord(int(i), treePath);
+        indexRecord(record, treePath);
+    }
+}
+
+void TFormMain::placeRecord(int index, const QString& treePath)
+{
+    m_treeShape.place(
+        index, treePath, [this, &treePath](int, int parent, const QString& text, int recordIndex) {
+            QTreeWidgetItem* parentItem =
+                parent == TFileTreeShape::kTop ? m_buildRoot.get() : m_treeItems[size_t(parent)];
+            // Owned by its parent from here on.
+            m_treeItems.push_back(new TTreeNode(parentItem, text, recordIndex,
+                                                recordIndex >= 0 ? treePath : QString()));
+        });
+}
+
+void TFormMain::actPrevExecute()
+{
+    tbcMain->setCurrentWidget(tabStart);
+    updateActions();
+}
+
+void TFormMain::actCancelExecute()
+{
+    if (FBackupMgr)
+        FBackupMgr->setCancel(true);
+    FCancel = true;
+    FParsing = false;
+    updateActions();
+}
+
+void TFormMain::actHomeExecute()
+{
+    QDesktopServices::openUrl(QUrl(QStringLiteral(FERROWICK_HOME_PAGE)));
+}
+
+void TFormMain::tmrUpdateTimer()
+{
+    if (FParsing && FBackupMgr)
+        pbImport->setValue(qRound(FBackupMgr->Progress() * 0.5 + FProgress * 0.5));
+}
+
+// Enabling rules.
+
+void TFormMain::updateActions()
+{
+    actNextUpdate();
+    actPrevUpdate();
+    actCancelUpdate();
+    actSmsUpdate();
+    actCallHisUpdate();
+    actNotesUpdate();
+    actCalendarUpdate();
+    actContactUpdate();
+    actCameraUpdate();
+    actRecordingUpdate();
+    actWechatUpdate();
+}
+
+void TFormMain::actNextUpdate()
+{
+    // Also off while a cancelled load is still unwinding, so no second load starts under it.
+    actNext->setEnabled(tbcMain->currentWidget() == tabStart && cbbBackup->currentIndex() >= 0 &&
+                        !FParsing && !m_loading);
+}
+
+void TFormMain::actPrevUpdate()
+{
+    actPrev->setEnabled(tbcMain->currentWidget() == tabMain);
+}
+
+void TFormMain::actCancelUpdate()
+{
+    actCancel->setEnabled(FParsing);
+    btnCancel->setVisible(FParsing);
+    pbImport->setVisible(FParsing);
+    lblImport->setVisible(FParsing);
+}
+
+void TFormMain::actSmsUpdate()
+{
+    actSms->setEnabled(!FsmsDbFile.isEmpty());
+}
+
+void TFormMain::actCallHisUpdate()
+{
+    actCallHis->setEnabled(!FcallHistoryDbFile.isEmpty());
+}
+
+void TFormMain::actNotesUpdate()
+{
+    actNotes->setEnabled(!FnotesDbFile.isEmpty());
+}
+
+void TFormMain::actCalendarUpdate()
+{
+    actCalendar->setEnabled(!FcalendarDbFile.isEmpty());
+}
+
+void TFormMain::actContactUpdate()
+{
+    actContact->setEnabled(!FcontactsDbFile.isEmpty());
+}
+
+void TFormMain::actCameraUpdate()
+{
+    actCamera->setEnabled(FHasCamera);
+}
+
+void TFormMain::actRecordingUpdate()
+{
+    actRecording->setEnabled(!FRecordingDb.isEmpty());
+}
+
+void TFormMain::actWechatUpdate()
+{
+    actWechat->setEnabled(!FWechatDbFile.isEmpty());
+}
+
+// The data views. Each opens its window from the index: RealFileName of the field named in
+// its enabling rule. Camera, recordings and WeChat windows are not part of the program yet.
+
+void TFormMain::actSmsExecute()
+{
+    showSmsTable(m_dm, RealFileName(FsmsDbFile), this);
+}
+
+void TFormMain::actCallHisExecute()
+{
+    showCallHistoryTable(m_dm, RealFileName(FcallHistoryDbFile), RealFileName(FcontactsDbFile), this);
+}
+
+void TFormMain::actNotesExecute()
+{
+    showNotesTable(m_dm, RealFileName(FnotesDbFile), this);
+}
+
+void TFormMain::actCalendarExecute()
+{
+    showCalendarTable(m_dm, RealFileName(FcalendarDbFile), this);
+}
+
+void TFormMain::actContactExecute()
+{
+    showContactTable(m_dm, RealFileName(FcontactsDbFile), this);
+}
+
+void TFormMain::actCameraExecute() {}
+void TFormMain::actRecordingExecute() {}
+void TFormMain::actWechatExecute() {}
+
+// File tree and export.
+
+void TFormMain::tvTreeItemChanged(QTreeWidgetItem* item, int column)
+{
+    if (m_settingChecks || column != 0)
+        return;
+    const QVariant state = item->data(0, Qt::CheckStateRole);
+    if (!state.isValid())
+        return;
+    if (Qt::CheckState(state.toInt()) == Qt::Checked)
+        tvTreeAfterCheckNode(item);
+    else
+        tvTreeAfterUnCheckNode(item);
+}
+
+void TFormMain::tvTreeAfterCheckNode(QTreeWidgetItem* node)
+{
+    SetCheckedRecursive(node, Qt::Checked);
+}
+
+void TFormMain::tvTreeAfterUnCheckNode(QTreeWidgetItem* node)
+{
+    SetCheckedRecursive(node, Qt::Unchecked);
+}
+
+void TFormMain::SetCheckedRecursive(QTreeWidgetItem* node, Qt::CheckState state)
+{
+    // The marks set here must not come back as the user's checks.
+    const QScopedValueRollback guard(m_settingChecks, true);
+    for (int i = 0; i < node->childCount(); ++i)
+        SetCheckedRecursive(node->child(i), state);
+    node->setCheckState(0, state);
+}
+
+void TFormMain::CollectCheckedFiles(const QList<QTreeWidgetItem*>& nodes,
+                                    std::vector<TExportFile>& list)
+{
+    const std::vector<TBackupFileRecord>* records = FBackupMgr ? &FBackupMgr->Records() : nullptr;
+    for (QTreeWidgetItem* node : nodes) {
+        if (node->childCount() > 0) {
+            QList<QTreeWidgetItem*> children;
+            children.reserve(node->childCount());
+            for (int i = 0; i < node->childCount(); ++i)
+                children.append(node->child(i));
+            CollectCheckedFiles(children, list);
+            continue;
+        }
+        const QVariant index = node->data(0, kRecordIndexRole);
+        if (!index.isValid() || node->checkState(0) != Qt::Checked || !records)
+            continue;
+        const qsizetype i = index.toLongLong();
+        if (i < 0 || size_t(i) >= records->size())
+            continue;
+        if (auto file = makeExportFile(m_loadedBackupPath, (*records)[size_t(i)].Key, FExportPath,
+                                       node->data(0, kTreePathRole).toString()))
+            list.push_back(std::move(*file));
+    }
+}
+
+void TFormMain::actExportExecute()
+{
+    const QString folder = chooseExportFolder();
+    if (folder.isEmpty())
+        return;
+    // Nothing is ever written into a backup.
+    if (!m_loadedBackupPath.isEmpty() && isInsideFolder(folder, m_loadedBackupPath))
+        throw Error(
+            QStringLiteral("cannot export into the backup folder %1").arg(m_loadedBackupPath));
+    FExportPath = folder + QLatin1Char('/');
+
+    std::vector<TExportFile> list;
+    const auto freeList = qScopeGuard([&list] { FreeExportList(list); });
+    QList<QTreeWidgetItem*> top;
+    for (int i = 0; i < tvTree->topLevelItemCount(); ++i)
+        top.append(tvTree->topLevelItem(i));
+    CollectCheckedFiles(top, list);
+    CopyExportFiles(list);
+    ShowMessage(QStringLiteral("Export Files sucessfully"));
 }

@@ -1,38 +1,196 @@
 #pragma once
 
+#include "app/FileTreeShape.h"
+#include "app/RecordIndex.h"
+#include "util/ExportFile.h"
+
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
+class QAction;
 class QComboBox;
-class QPushButton;
+class QLabel;
+class QProgressBar;
+class QStackedWidget;
+class QTabWidget;
+class QTimer;
+class QToolBar;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+class TBackupFileManager;
 class TBackupInfo;
 class TdmGlobal;
 
-// Start page of the main window: the backup list and Browse.
-class TFormMain final : public QWidget
+// The main window: a two-step wizard. The Start page picks a backup and loads it, with
+// progress and Cancel; the Main page offers one button per kind of personal data (Wizard)
+// and the checkable file tree with export (Advanced).
+//
+// Loading runs on the GUI thread and handles pending events once per record (through the
+// event hook), so the window repaints, the progress timer ticks, the enabling rules run and
+// Cancel can be pressed while a catalog is read and the tree is built.
+//
+// The index fields (FsmsDbFile, FRecordDict, ...) are public: the data windows are opened
+// from them. Each holds a Key; RealFileName turns it into the path of the stored copy.
+class TFormMain final : public QWidget, public TRecordIndex
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TFormMain)
 
 public:
+    // Data roles of a file node of tvTree; folder nodes carry neither.
+    static constexpr int kRecordIndexRole = Qt::UserRole;  // index in FBackupMgr->Records()
+    static constexpr int kTreePathRole = Qt::UserRole + 1; // the record's tree path
+
+    using EventHook = std::function<void()>;
+
     explicit TFormMain(TdmGlobal& dm, QWidget* parent = nullptr);
     ~TFormMain() override;
 
     // The backup of the selected list entry, or nullptr when none is selected.
     TBackupInfo* BackupInfo() const;
+    // The stored copy of Key in the backup that was loaded last.
+    QString RealFileName(const QString& Key) const;
+    // The catalog reader of the last load, or nullptr before the first.
+    TBackupFileManager* BackupMgr() const { return FBackupMgr.get(); }
 
+    // Called once per record while a load reads the catalog and builds the tree. The default
+    // (an empty hook) lets the window handle its pending events, at most every
+    // kEventInterval ms; tests put their own to press Cancel at a chosen record.
+    void setEventHook(EventHook hook);
+    static EventHook defaultEventHook();
+    static void processPendingEvents();
+    static constexpr qint64 kEventInterval = 5;
+
+    // The folder choosers; tests replace them. An empty result means the user cancelled.
+    std::function<QString()> chooseBackupFile;
+    std::function<QString()> chooseExportFolder;
+
+    // Runs every action's update handler (enabling rules). Runs whenever the event loop
+    // falls idle and every 100 ms, also while a load handles pending events.
+    void updateActions();
+
+    // Sets the mark of node and of every node below it, children before their parent.
+    void SetCheckedRecursive(QTreeWidgetItem* node, Qt::CheckState state);
+    // Appends the export entries of the checked file nodes among nodes and below them.
+    void CollectCheckedFiles(const QList<QTreeWidgetItem*>& nodes, std::vector<TExportFile>& list);
+
+    QString FExportPath; // the folder of the last export followed by "/", empty before
+
+    // Controls, by their names in the layout.
+    QToolBar* tlbTop = nullptr;
+    QToolButton* btnClose = nullptr;
+    QToolButton* btnHome = nullptr;
+    QToolBar* tlbBottom = nullptr;
+    QToolButton* btnPrev = nullptr;
+    QToolButton* btnNext = nullptr;
+    QStackedWidget* tbcMain = nullptr;
+    QWidget* tabStart = nullptr;
+    QWidget* tabMain = nullptr;
+    QLabel* lbl1 = nullptr;
     QComboBox* cbbBackup = nullptr;
-    QPushButton* btnBrowse = nullptr;
+    QToolButton* btnBrowse = nullptr;
+    QLabel* lblImport = nullptr;
+    QProgressBar* pbImport = nullptr;
+    QToolButton* btnCancel = nullptr;
+    QTabWidget* tbcWizard = nullptr;
+    QWidget* tabWizard = nullptr;
+    QWidget* tabAdv = nullptr;
+    QToolButton* btnContact = nullptr;
+    QToolButton* btnSMS = nullptr;
+    QToolButton* btnCallHis = nullptr;
+    QToolButton* btnNotes = nullptr;
+    QToolButton* btnCalendar = nullptr;
+    QToolButton* btnCamera = nullptr;
+    QToolButton* btnRecording = nullptr;
+    QToolButton* btnWechat = nullptr;
+    QToolBar* tlb1 = nullptr;
+    QToolButton* btnExport = nullptr;
+    QTreeWidget* tvTree = nullptr;
+    QTimer* tmrUpdate = nullptr;
+
+    QAction* actNext = nullptr;
+    QAction* actPrev = nullptr;
+    QAction* actCancel = nullptr;
+    QAction* actHome = nullptr;
+    QAction* actExport = nullptr;
+    QAction* actSms = nullptr;
+    QAction* actCallHis = nullptr;
+    QAction* actNotes = nullptr;
+    QAction* actCalendar = nullptr;
+    QAction* actContact = nullptr;
+    QAction* actCamera = nullptr;
+    QAction* actRecording = nullptr;
+    QAction* actWechat = nullptr;
+
+    bool FCancel = false;  // the user cancelled the current load
+    double FProgress = 0;  // progress of tree building and indexing, 0 to 100
+    bool FParsing = false; // a load is running
 
 public slots:
     void btnBrowseClick();
+    void actNextExecute();
+    void actPrevExecute();
+    void actCancelExecute();
+    void actHomeExecute();
+    void actExportExecute();
+    // The data views open their windows from these.
+    void actSmsExecute();
+    void actCallHisExecute();
+    void actNotesExecute();
+    void actCalendarExecute();
+    void actContactExecute();
+    void actCameraExecute();
+    void actRecordingExecute();
+    void actWechatExecute();
+    void tmrUpdateTimer();
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    void FormCreate();
+    void FormShow();
+    void LoadLanguageFile();
     void LoadBackupList();
+    void LoadBackup();
+    void retranslateUi();
+    void createLayout();
+    void createActions();
     void addBackup(std::unique_ptr<TBackupInfo> info);
+    void placeRecord(int index, const QString& treePath);
+    void tvTreeItemChanged(QTreeWidgetItem* item, int column);
+    void tvTreeAfterCheckNode(QTreeWidgetItem* node);
+    void tvTreeAfterUnCheckNode(QTreeWidgetItem* node);
+
+    void actNextUpdate();
+    void actPrevUpdate();
+    void actCancelUpdate();
+    void actSmsUpdate();
+    void actCallHisUpdate();
+    void actNotesUpdate();
+    void actCalendarUpdate();
+    void actContactUpdate();
+    void actCameraUpdate();
+    void actRecordingUpdate();
+    void actWechatUpdate();
 
     TdmGlobal& m_dm;
-    std::vector<std::unique_ptr<TBackupInfo>> m_backups; // owned; combo items point into it
+    EventHook m_eventHook;
+    std::vector<std::unique_ptr<TBackupInfo>> m_backups; // owned; list entries point into them
+    std::unique_ptr<TBackupFileManager> FBackupMgr;
+    QString m_loadedBackupPath; // the backup FBackupMgr reads, whatever is selected since
+    TFileTreeShape m_treeShape;
+    std::vector<QTreeWidgetItem*> m_treeItems; // while building, by shape node id; parents own them
+    // Top-level nodes are built under this detached root, off the view, and handed to tvTree
+    // when building ends: the view then takes them in one step instead of one per node.
+    std::unique_ptr<QTreeWidgetItem> m_buildRoot;
+    QTimer* m_actionTimer = nullptr;
+    bool m_settingChecks = false;
+    bool m_loading = false; // a load is on the stack, cancelled or not
 };

@@ -1,5 +1,6 @@
 #include "PhoneBackupFixture.h"
 #include "app/DmGlobal.h"
+#include "app/Language.h"
 #include "tables/FormSQL.h"
 #include "tables/PersonalDataQueries.h"
 #include "tables/PersonalDataTables.h"
@@ -73,35 +74,6 @@ QStringList headers(const QTableView* view)
         names << view->model()->headerData(c, Qt::Horizontal).toString();
     return names;
 }
-
-// Answers from a "source=translation" file by source text, whatever the context, as the
-// application's translator does.
-class TableTranslator final : public QTranslator
-{
-public:
-    explicit TableTranslator(const QString& file)
-    {
-        QFile in(file);
-        if (!in.open(QIODevice::ReadOnly))
-            return;
-        const QStringList lines = QString::fromUtf8(in.readAll()).split(QLatin1Char('\n'));
-        for (QString line : lines) {
-            line.remove(QLatin1Char('\r'));
-            const qsizetype eq = line.indexOf(QLatin1Char('='));
-            if (eq > 0 && !m_table.contains(line.left(eq)))
-                m_table.insert(line.left(eq), line.mid(eq + 1));
-        }
-    }
-    QString translate(const char*, const char* source, const char* = nullptr,
-                      int = -1) const override
-    {
-        return m_table.value(QString::fromUtf8(source));
-    }
-    bool isEmpty() const override { return m_table.isEmpty(); }
-
-private:
-    QHash<QString, QString> m_table;
-};
 
 QByteArray readAll(const QString& path)
 {
@@ -311,7 +283,7 @@ void TestFormSQL::saveRefusesWhenTheConnectionMovedOn()
 
 void TestFormSQL::textsGoThroughTheTranslationTable()
 {
-    TableTranslator translator(QStringLiteral(FERROWICK_SOURCE_DIR "/Lang/zh-tables.txt"));
+    TTableTranslator translator(TLanguageTable::load(QStringLiteral(FERROWICK_SOURCE_DIR "/Lang/zh.txt")));
     QVERIFY(!translator.isEmpty());
     QVERIFY(QCoreApplication::installTranslator(&translator));
     TdmGlobal dm;

@@ -1,0 +1,50 @@
+#include "app/FormProgress.h"
+
+#include <QEvent>
+#include <QProgressBar>
+#include <QVBoxLayout>
+
+TFormProgress::TFormProgress(QWidget* owner)
+    : QWidget(owner,
+              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint)
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    pbProgress = new QProgressBar(this);
+    pbProgress->setObjectName(QStringLiteral("pbProgress"));
+    pbProgress->setRange(0, 100);
+    pbProgress->setValue(0);
+    layout->addWidget(pbProgress);
+    setFixedSize(640, 37);
+    retranslateUi();
+}
+
+double TFormProgress::Progress() const
+{
+    return pbProgress->value();
+}
+
+void TFormProgress::setProgress(double percent)
+{
+    pbProgress->setValue(qRound(qBound(0.0, percent, 100.0)));
+}
+
+void TFormProgress::showEvent(QShowEvent* event)
+{
+    // Centred on the window that owns it.
+    if (const QWidget* owner = parentWidget())
+        move(owner->geometry().center() - rect().center());
+    QWidget::showEvent(event);
+}
+
+void TFormProgress::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        retranslateUi();
+    QWidget::changeEvent(event);
+}
+
+void TFormProgress::retranslateUi()
+{
+    setWindowTitle(tr("Progress..."));
+}

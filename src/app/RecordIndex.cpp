@@ -1,0 +1,61 @@
+#include "app/RecordIndex.h"
+
+#include "backup/BackupFileManager.h"
+
+QString treePathOf(const QString& domain, const QString& path)
+{
+    static const QString appDomain = QStringLiteral("AppDomain-");
+    if (!domain.startsWith(appDomain))
+        return path;
+    return QStringLiteral("Applications/") + domain.mid(appDomain.size()) + QLatin1Char('/') + path;
+}
+
+void TRecordIndex::initState()
+{
+    FnotesDbFile.clear();
+    FsmsDbFile.clear();
+    FcallHistoryDbFile.clear();
+    FRecordingDb.clear();
+    FcontactsDbFile.clear();
+    FcalendarDbFile.clear();
+    FWechatDbFile.clear();
+    FHasCamera = false;
+}
+
+void TRecordIndex::clearIndex()
+{
+    initState();
+    FRecordDict.clear();
+    FWechatRoots.clear();
+    FWechatDbs.clear();
+}
+
+void TRecordIndex::indexRecord(const TBackupFileRecord& record, const QString& treePath)
+{
+    const QString& path = record.Path;
+    if (path == QLatin1String("Library/Notes/notes.sqlite"))
+        FnotesDbFile = record.Key;
+    if (path == QLatin1String("Library/SMS/sms.db"))
+        FsmsDbFile = record.Key;
+    if (path == QLatin1String("Library/CallHistory/call_history.db"))
+        FcallHistoryDbFile = record.Key;
+    if (path.startsWith(QLatin1String("Media/DCIM/100APPLE")))
+        FHasCamera = true;
+    if (path.startsWith(QLatin1String("Media/Recordings/AssetManifest.plist")))
+        FRecordingDb = record.Key;
+    if (path.startsWith(QLatin1String("Library/AddressBook/AddressBook.sqlite")))
+        FcontactsDbFile = record.Key;
+    if (path == QLatin1String("Library/Calendar/Calendar.sqlitedb"))
+        FcalendarDbFile = record.Key;
+
+    if (treePath.startsWith(QLatin1String("Applications/com.tencent.xin")) &&
+        treePath.contains(QLatin1String("MM.sqlite"))) {
+        FWechatDbFile = record.Key;
+        FWechatDbs.append(record.Key);
+        FWechatRoot = QString(treePath).remove(QStringLiteral("DB/MM.sqlite"));
+        FWechatRoots.append(FWechatRoot);
+    }
+
+    if (!FRecordDict.contains(treePath))
+        FRecordDict.insert(treePath, record.Key);
+}

@@ -1,0 +1,211 @@
+#include "app/RecordIndex.h"
+#include "backup/BackupFileManager.h"
+
+#include <QTest>
+
+// Records are given as "domain|path"; record n gets the Key "k<n>".
+class TestRecordIndex : public QObject
+{
+    Q_OBJECT
+private slots:
+    void treePath_data();
+    void treePath();
+    void matching_data();
+    void matching();
+    void initStateKeepsWechatRoot();
+};
+
+namespace {
+
+TRecordIndex indexOf(const QStringList& records)
+{
+    TRecordIndex index;
+    index.clearIndex();
+    for (int i = 0; i < records.size(); ++i) {
+        const QStringList parts = records[i].split(QLatin1Char('|'));
+        TBackupFileRecord record;
+        record.Domain = parts[0];
+        record.Path = parts[1];
+        record.Key = QStringLiteral("k%1").arg(i);
+        index.indexRecord(record, treePathOf(record.Domain, record.Path));
+    }
+    return index;
+}
+
+QString field(const TRecordIndex& index, const QString& name)
+{
+    if (name == QLatin1String("sms"))
+        return index.FsmsDbFile;
+    if (name == QLatin1String("notes"))
+        return index.FnotesDbFile;
+    if (name == QLatin1String("callHistory"))
+        return index.FcallHistoryDbFile;
+    if (name == QLatin1String("camera"))
+        return index.FHasCamera ? "true" : "false";
+    if (name == QLatin1String("recording"))
+        return index.FRecordingDb;
+    if (name == QLatin1String("contacts"))
+        return index.FcontactsDbFile;
+    if (name == QLatin1String("calendar"))
+        return index.FcalendarDbFile;
+    if (name == QLatin1String("wechat"))
+        return index.FWechatDbFile;
+    if (name == QLatin1String("wechatRoot"))
+        return index.FWechatRoot;
+    if (name == QLatin1String("wechatDbs"))
+        return index.FWechatDbs.join(QLatin1Char(','));
+    if (name == QLatin1String("wechatRoots"))
+        return index.FWechatRoots.join(QLatin1Char(','));
+    if (name.startsWith(QLatin1String("dict:")))
+        return index.FRecordDict.value(name.mid(5), QStringLiteral("<none>"));
+    qFatal("unknown field %s", qPrintable(name));
+}
+
+} // namespace
+
+void TestRecordIndex::treePath_data()
+{
+    QTest::addColumn<QString>("domain");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("treePath");
+    QTest::newRow("home domain") << "HomeDomain"
+                                 << "Library/SMS/sms.db"
+                                 << "Library/SMS/sms.db";
+    QTest::newRow("app domain") << "AppDomain-app1"
+                                << "Documents/a.db"
+                                << "Applications/app1/Documents/a.db";
+    QTest::newRow("app root entry") << "AppDomain-app1"
+                                    << ""
+                                    << "Applications/app1/";
+    QTest::newRow("prefix is case-sensitive") << "appdomain-app1"
+                                              << "x/a.db"
+                                              << "x/a.db";
+    QTest::newRow("app group domain") << "AppDomainGroup-group.x"
+                                      << "a/b.db"
+                                      << "a/b.db";
+}
+
+void TestRecordIndex::treePath()
+{
+    QFETCH(QString, domain);
+    QFETCH(QString, path);
+    QFETCH(QString, treePath);
+    QCOMPARE(treePathOf(domain, path), treePath);
+}
+
+void TestRecordIndex::matching_data()
+{
+    QTest::addColumn<QStringList>("records");
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("expected");
+    const QString wx = QStringLiteral("AppDomain-com.tencent.xin|");
+    const QString wxRoot = QStringLiteral("Applications/com.tencent.xin/Documents/");
+
+    QTest::newRow("sms by equality") << QStringList{"HomeDomain|Library/SMS/sms.db"} << "sms"
+                                     << "k0";
+    QTest::newRow("sms companion does not match")
+        << QStringList{"HomeDomain|Library/SMS/sms.db-wal"} << "sms"
+        << "";
+    QTest::newRow("sms in another domain") << QStringList{"MediaDomain|Library/SMS/sms.db"} << "sms"
+                                           << "k0";
+    QTest::newRow("sms is case-sensitive") << QStringList{"HomeDomain|library/sms/sms.db"} << "sms"
+                                           << "";
+    QTest::newRow("last match wins")
+        << QStringList{"HomeDomain|Library/SMS/sms.db", "MediaDomain|Library/SMS/sms.db"} << "sms"
+        << "k1";
+    QTest::newRow("notes") << QStringList{"HomeDomain|Library/Notes/notes.sqlite"} << "notes"
+                           << "k0";
+    QTest::newRow("call history")
+        << QStringList{"WirelessDomain|Library/CallHistory/call_history.db"} << "callHistory"
+        << "k0";
+    QTest::newRow("calendar by equality")
+        << QStringList{"HomeDomain|Library/Calendar/Calendar.sqlitedb",
+                       "HomeDomain|Library/Calendar/Calendar.sqlitedb-wal"}
+        << "calendar"
+        << "k0";
+    QTest::newRow("contacts by prefix, companion last")
+        << QStringList{"HomeDomain|Library/AddressBook/AddressBook.sqlitedb",
+                       "HomeDomain|Library/AddressBook/AddressBook.sqlitedb-wal"}
+        << "contacts"
+        << "k1";
+    QTest::newRow("contacts by prefix, database last")
+        << QStringList{"HomeDomain|Library/AddressBook/AddressBook.sqlitedb-wal",
+                       "HomeDomain|Library/AddressBook/AddressBook.sqlitedb"}
+        << "contacts"
+        << "k1";
+    QTest::newRow("recordings by prefix")
+        << QStringList{"MediaDomain|Media/Recordings/AssetManifest.plist"} << "recording"
+        << "k0";
+    QTest::newRow("camera 100APPLE")
+        << QStringList{"CameraRollDomain|Media/DCIM/100APPLE/IMG_0001.JPG"} << "camera"
+        << "true";
+    QTest::newRow("camera 100APPLE in any domain")
+        << QStringList{"AppDomain-x|Media/DCIM/100APPLE/IMG_0001.JPG"} << "camera"
+        << "true";
+    QTest::newRow("camera 101APPLE alone")
+        << QStringList{"CameraRollDomain|Media/DCIM/101APPLE/IMG_0001.JPG"} << "camera"
+        << "false";
+    QTest::newRow("camera stays set")
+        << QStringList{"CameraRollDomain|Media/DCIM/100APPLE/IMG_0001.JPG",
+                       "CameraRollDomain|Media/DCIM/101APPLE/IMG_0002.JPG"}
+        << "camera"
+        << "true";
+
+    QTest::newRow("wechat account") << QStringList{wx + "Documents/abc/DB/MM.sqlite"} << "wechat"
+                                    << "k0";
+    QTest::newRow("wechat root") << QStringList{wx + "Documents/abc/DB/MM.sqlite"} << "wechatRoot"
+                                 << wxRoot + "abc/";
+    QTest::newRow("wechat companions join the lists")
+        << QStringList{wx + "Documents/abc/DB/MM.sqlite", wx + "Documents/abc/DB/MM.sqlite-wal"}
+        << "wechatRoots" << wxRoot + "abc/," + wxRoot + "abc/-wal";
+    QTest::newRow("wechat two accounts")
+        << QStringList{wx + "Documents/abc/DB/MM.sqlite", wx + "Documents/def/DB/MM.sqlite"}
+        << "wechatDbs"
+        << "k0,k1";
+    QTest::newRow("wechat last account is the field")
+        << QStringList{wx + "Documents/abc/DB/MM.sqlite", wx + "Documents/def/DB/MM.sqlite"}
+        << "wechat"
+        << "k1";
+    QTest::newRow("wechat needs the application")
+        << QStringList{"AppDomain-com.other|Documents/abc/DB/MM.sqlite"} << "wechatDbs"
+        << "";
+    QTest::newRow("wechat database name anywhere")
+        << QStringList{wx + "Documents/abc/MM.sqlite.bak"} << "wechatRoots"
+        << wxRoot + "abc/MM.sqlite.bak";
+
+    QTest::newRow("dictionary keeps the first record of a path")
+        << QStringList{"HomeDomain|Library/SMS/sms.db", "MediaDomain|Library/SMS/sms.db"}
+        << "dict:Library/SMS/sms.db"
+        << "k0";
+    QTest::newRow("dictionary by tree path")
+        << QStringList{"AppDomain-app1|Documents/a.db"} << "dict:Applications/app1/Documents/a.db"
+        << "k0";
+    QTest::newRow("dictionary compares exactly")
+        << QStringList{"HomeDomain|Library/SMS/sms.db"} << "dict:library/sms/sms.db"
+        << "<none>";
+}
+
+void TestRecordIndex::matching()
+{
+    QFETCH(QStringList, records);
+    QFETCH(QString, field);
+    QFETCH(QString, expected);
+    QCOMPARE(::field(indexOf(records), field), expected);
+}
+
+void TestRecordIndex::initStateKeepsWechatRoot()
+{
+    TRecordIndex index =
+        indexOf({"AppDomain-com.tencent.xin|Documents/abc/DB/MM.sqlite",
+                 "HomeDomain|Library/SMS/sms.db", "CameraRollDomain|Media/DCIM/100APPLE/a.jpg"});
+    index.clearIndex();
+    QVERIFY(index.FWechatDbFile.isEmpty());
+    QVERIFY(index.FsmsDbFile.isEmpty());
+    QVERIFY(!index.FHasCamera);
+    QVERIFY(index.FWechatDbs.isEmpty());
+    QVERIFY(index.FRecordDict.isEmpty());
+    QCOMPARE(index.FWechatRoot, QStringLiteral("Applications/com.tencent.xin/Documents/abc/"));
+}
+
+QTEST_GUILESS_MAIN(TestRecordIndex)
+#include "tst_recordindex.moc"

@@ -2,12 +2,15 @@
 #include "app/Application.h"
 #include "app/DmGlobal.h"
 #include "app/FormMain.h"
+#include "tables/FormSQL.h"
 #include "app/Language.h"
 #include "backup/BackupFileManager.h"
 #include "backup/BackupInfo.h"
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
+#include <QTableView>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -46,6 +49,8 @@ private slots:
     void previousThenNextRebuildsTheTree();
     void fileNodesCarryRecordAndTreePath();
     void wechatDisabledAfterBackupWithout();
+    void wizardOpensRecordTables_data();
+    void wizardOpensRecordTables();
     void pathsResolveAgainstTheLoadedBackup();
     void exportCheckedFiles();
     void exportNeverWritesIntoTheBackup();
@@ -469,6 +474,46 @@ void TestFormMain::fileNodesCarryRecordAndTreePath()
     QVERIFY(!folder->data(0, TFormMain::kRecordIndexRole).isValid());
     QCOMPARE(form->tvTree->topLevelItemCount(), 1);
     QCOMPARE(form->tvTree->headerItem()->text(0), QStringLiteral("Backup"));
+}
+
+void TestFormMain::wizardOpensRecordTables_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("column"); // a column the window must show
+    QTest::newRow("SMS") << "actSms" << "text";
+    QTest::newRow("Call History") << "actCallHis" << "address";
+    QTest::newRow("Notes") << "actNotes" << "ZTITLE";
+    QTest::newRow("Contact") << "actContact" << "value";
+}
+
+void TestFormMain::wizardOpensRecordTables()
+{
+    // The demo backup carries the phone's databases: each button shows its rows.
+    QFETCH(QString, action);
+    QFETCH(QString, column);
+    SampleBackup demo = SampleBackup::demo();
+    const QString folder = writeBackup("demo", demo);
+    auto form = makeForm();
+    browseTo(*form, folder);
+    form->actNext->trigger();
+    auto* act = form->findChild<QAction*>(action);
+    QVERIFY(act);
+    QVERIFY(act->isEnabled());
+    int rows = -1;
+    QStringList columns;
+    QTimer::singleShot(0, [&] {
+        auto* table = qobject_cast<TFormSQL*>(QApplication::activeModalWidget());
+        if (!table)
+            return;
+        rows = table->lvSQL->model()->rowCount();
+        for (int c = 0; c < table->lvSQL->model()->columnCount(); ++c)
+            columns << table->lvSQL->model()->headerData(c, Qt::Horizontal).toString();
+        table->btnClose->click();
+    });
+    act->trigger();
+    QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
+    QVERIFY2(rows > 0, qPrintable(QString::number(rows)));
+    QVERIFY2(columns.contains(column), qPrintable(columns.join(',')));
 }
 
 void TestFormMain::wechatDisabledAfterBackupWithout()

@@ -1,4 +1,5 @@
 #include "SampleBackup.h"
+#include "WechatData.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -335,5 +336,6 @@ SampleBackup SampleBackup::demo()
     backup.addFile(QStringLiteral("HomeDomain"), QStringLiteral("Library/Preferences/com.apple.demo.plist"),
                    "<plist version=\"1.0\"><dict/></plist>\n");
     backup.addFiller(400, 7);
+    wechat::addWechatData(backup);
     return backup;
 }

@@ -203,7 +203,7 @@ QString sharedLinkHtml(const QString& message, const PayloadFailure& failure)
     if (kind == QLatin1String("17"))
         return kLiveLocation;
     const QString address = trimControls(url);
-    const QUrl parsed(address, QUrl::StrictMode);
+    const QUrl parsed(address);
     const QString scheme = parsed.scheme().toLower();
     if (!address.isEmpty() && parsed.isValid() &&
         (scheme == QLatin1String("http") || scheme == QLatin1String("https")))

@@ -28,10 +28,28 @@ void CopyFileReplacing(const QString& source, const QString& destination)
     if (target.exists() && !target.remove())
         throw Error(QStringLiteral("cannot replace %1: %2").arg(destination, target.errorString()));
     QFile from(source);
-    if (!from.exists())
-        throw Error(QStringLiteral("cannot copy %1: the file does not exist").arg(source));
-    if (!from.copy(destination))
-        throw Error(QStringLiteral("cannot copy %1 to %2: %3").arg(source, destination, from.errorString()));
+    if (!from.open(QIODevice::ReadOnly))
+        throw Error(QStringLiteral("cannot copy %1: %2").arg(source, from.errorString()));
+    // NewOnly: the copy fails rather than write into a file that appeared meanwhile. A plain
+    // read/write loop avoids QFile::copy's temporary file and rename, which cost more than the
+    // copy itself for a conversation of small pictures.
+    if (!target.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        throw Error(QStringLiteral("cannot copy %1 to %2: %3").arg(source, destination, target.errorString()));
+    constexpr qint64 kBlock = 256 * 1024;
+    QByteArray block(kBlock, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = from.read(block.data(), kBlock);
+        if (n < 0)
+            throw Error(QStringLiteral("cannot copy %1: %2").arg(source, from.errorString()));
+        if (n == 0)
+            break;
+        if (target.write(block.constData(), n) != n) {
+            const QString reason = target.errorString();
+            target.close();
+            target.remove();
+            throw Error(QStringLiteral("cannot copy %1 to %2: %3").arg(source, destination, reason));
+        }
+    }
 }
 
 namespace {

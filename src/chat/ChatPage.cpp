@@ -244,45 +244,63 @@ QString messageEntry(bool sent, int type, const QString& header, const QString& 
            fill(column, kReplace, bubble);
 }
 
-QString assemblePage(const QStringList& entries)
+void appendFileLines(QByteArray& out, const QString& text)
 {
-    qsizetype size = 0;
-    for (const QString& e : entries)
-        size += e.size() + 2;
-    QString joined;
-    joined.reserve(size);
-    for (const QString& e : entries) {
-        joined += e;
-        joined += QLatin1String("\r\n");
-    }
-    QString body = kPageBody;
-    body.replace(body.indexOf(kReplace), kReplace.size(), joined);
-    return chatStyleBlock() + body;
-}
-
-void SaveTextToFile(const QString& text, const QString& path)
-{
-    QByteArray out;
-    out.reserve(text.size() * 3 / 2 + 16);
-    out.append("\xEF\xBB\xBF");
     const QByteArray utf8 = text.toUtf8();
+    const char* p = utf8.constData();
     const qsizetype n = utf8.size();
     qsizetype lineStart = 0;
     for (qsizetype i = 0; i < n; ++i) {
-        const char c = utf8.at(i);
+        const char c = p[i];
         if (c != '\r' && c != '\n')
             continue;
-        out.append(utf8.constData() + lineStart, i - lineStart);
-        out.append("\r\n");
-        if (c == '\r' && i + 1 < n && utf8.at(i + 1) == '\n')
+        out.append(p + lineStart, i - lineStart);
+        out.append("\r\n", 2);
+        if (c == '\r' && i + 1 < n && p[i + 1] == '\n')
             ++i;
         lineStart = i + 1;
     }
     if (lineStart < n) {
-        out.append(utf8.constData() + lineStart, n - lineStart);
-        out.append("\r\n");
+        out.append(p + lineStart, n - lineStart);
+        out.append("\r\n", 2);
     }
+}
+
+void ChatPageWriter::addEntry(const QString& entry)
+{
+    // Each entry ends with CR LF, so no line end is split between two entries.
+    appendFileLines(m_entries, entry + QLatin1String("\r\n"));
+    ++m_count;
+}
+
+namespace {
+
+void writeFile(const QString& path, std::initializer_list<const QByteArray*> parts)
+{
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit())
+    bool ok = file.open(QIODevice::WriteOnly);
+    for (const QByteArray* part : parts)
+        ok = ok && file.write(*part) == part->size();
+    if (!ok || !file.commit())
         throw Error(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+}
+
+} // namespace
+
+void ChatPageWriter::save(const QString& path) const
+{
+    const qsizetype split = kPageBody.indexOf(kReplace);
+    QByteArray head("\xEF\xBB\xBF");
+    appendFileLines(head, chatStyleBlock() + kPageBody.left(split));
+    QByteArray tail;
+    appendFileLines(tail, kPageBody.mid(split + kReplace.size()));
+    writeFile(path, {&head, &m_entries, &tail});
+}
+
+void SaveTextToFile(const QString& text, const QString& path)
+{
+    QByteArray out("\xEF\xBB\xBF");
+    out.reserve(text.size() * 3 / 2 + 16);
+    appendFileLines(out, text);
+    writeFile(path, {&out});
 }

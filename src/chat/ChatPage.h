@@ -34,8 +34,31 @@ QString callHtml(const QString& message, const PayloadFailure& failure);
 // their bubble; type 34 brings its own markup and gets no bubble.
 QString messageEntry(bool sent, int type, const QString& header, const QString& content);
 
-// The page: style block, then the body holding the entries, each followed by CR LF.
-QString assemblePage(const QStringList& entries);
+// The page: style block, then the body holding the entries, each followed by CR LF. Entries are
+// kept as the file's bytes already (UTF-8, CR LF line ends): a 100,000-message page is built
+// and written without ever holding the whole text twice.
+class ChatPageWriter final
+{
+    Q_DISABLE_COPY_MOVE(ChatPageWriter)
+
+public:
+    ChatPageWriter() = default;
+
+    void addEntry(const QString& entry);
+    bool isEmpty() const { return m_count == 0; }
+    qsizetype count() const { return m_count; }
+
+    // Writes the page as SaveTextToFile would write its whole text. Throws an Error on failure.
+    void save(const QString& path) const;
+
+private:
+    QByteArray m_entries;
+    qsizetype m_count = 0;
+};
+
+// Appends text as UTF-8 with every line end (CR, LF or CR LF) written as CR LF, and a CR LF
+// after a last line that has none.
+void appendFileLines(QByteArray& out, const QString& text);
 
 // Writes text as UTF-8 with a byte-order mark, every line ended by CR LF. Replaces the file;
 // throws an Error naming the path on failure.

@@ -174,7 +174,7 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
     const QString ownGroupName = QStringLiteral("我  ");
     const QString system = QStringLiteral("系统提示");
     const QString oneToOneName = htmlEscape(f.DisplayName);
-    QStringList entries;
+    ChatPageWriter page;
     qint64 n = 0;
     QElapsedTimer pace;
     pace.start();
@@ -253,15 +253,15 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
             }
             header = who + QStringLiteral("  ") + date;
         }
-        entries.push_back(messageEntry(sent, t, header, c));
+        page.addEntry(messageEntry(sent, t, header, c));
     }
     if (query.lastError().isValid())
         throw Error(describeSqlError(query.lastError(), FDb));
     if (hooks.progress)
         hooks.progress(100.0);
-    if (entries.isEmpty())
+    if (page.isEmpty())
         return false;
-    SaveTextToFile(assemblePage(entries), FTempFile);
+    page.save(FTempFile);
     return true;
 }
 

@@ -58,7 +58,7 @@ public:
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
     {
-        if (m_form->webHistoryBeforeNavigate(url))
+        if (m_form->webHistoryBeforeNavigate(url.toString()))
             return false;
         // A shared link followed in place would replace the conversation; it opens outside.
         if (type == NavigationTypeLinkClicked && isWebAddress(url)) {
@@ -195,9 +195,8 @@ void TFormChat::lstFriendsItemClick(QListWidget* sender)
     }
 }
 
-bool TFormChat::webHistoryBeforeNavigate(const QUrl& url)
+bool TFormChat::webHistoryBeforeNavigate(const QString& address)
 {
-    const QString address = url.toString();
     struct Route
     {
         const char* prefix;

@@ -39,9 +39,9 @@ public:
     // Builds and shows the page of the clicked list's selected contact.
     void lstFriendsItemClick(QListWidget* sender);
 
-    // Every navigation of the view comes here first; true cancels it. The three media schemes
-    // are handed to openImage/openVideo; everything else goes ahead.
-    bool webHistoryBeforeNavigate(const QUrl& url);
+    // Every navigation of the view comes here first, with its target address; true cancels it.
+    // The three media schemes (case-sensitive) go to openImage/openVideo; all else goes ahead.
+    bool webHistoryBeforeNavigate(const QString& address);
 
     void DisableGUI();
     void EnableGUI();

@@ -277,7 +277,7 @@ void addFirstAccount(SampleBackup& backup)
     add(a, QStringLiteral("Yes! I'll bring the photos from the trip."), 1, 1);
     const qint64 img1 = add(a, QStringLiteral("<msg><img length=\"20000\"/></msg>"), 3, 1);
     const qint64 img2 = add(a, QStringLiteral("<msg><img length=\"18000\"/></msg>"), 3, 0);
-    add(a, QStringLiteral("Beautiful 🌅 — 好看！"), 1, 0);
+    add(a, QStringLiteral("Beautiful — 好看！"), 1, 0);
     const qint64 vid = add(a, QStringLiteral("<msg><videomsg length=\"2\"/></msg>"), 43, 1);
     const qint64 amr = add(a, QStringLiteral("<msg><voicemsg voicelength=\"2400\" length=\"3000\"/></msg>"), 34, 1);
     const qint64 silk = add(a, QStringLiteral("<msg><voicemsg voicelength=\"3000\" length=\"4200\"/></msg>"), 34, 0);

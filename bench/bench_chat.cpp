@@ -23,7 +23,8 @@ const QString kFriend = QStringLiteral("wxid_bench");
 
 QString md5(const QString& s)
 {
-    return QString::fromLatin1(QCryptographicHash::hash(s.toUtf8(), QCryptographicHash::Md5).toHex());
+    return QString::fromLatin1(
+        QCryptographicHash::hash(s.toUtf8(), QCryptographicHash::Md5).toHex());
 }
 
 struct Case
@@ -36,12 +37,16 @@ struct Case
 void run(const Case& c)
 {
     wechat::Database db;
-    db.friends = {{kFriend, QStringLiteral("Bench"), wechat::remarkRecord(QStringLiteral("Bencher")), 3}};
+    db.friends = {
+        {kFriend, QStringLiteral("Bench"), wechat::remarkRecord(QStringLiteral("Bencher")), 3}};
     auto& chat = db.chats[kFriend];
     chat.reserve(size_t(c.messages));
     for (int i = 1; i <= c.messages; ++i) {
-        const QString text = c.images ? QStringLiteral("<msg><img length=\"60000\"/></msg>")
-                                      : QStringLiteral("Message number %1: the quick brown fox jumps over the lazy dog").arg(i);
+        const QString text =
+            c.images
+                ? QStringLiteral("<msg><img length=\"60000\"/></msg>")
+                : QStringLiteral("Message number %1: the quick brown fox jumps over the lazy dog")
+                      .arg(i);
         chat.push_back({1462104000 + i * 7, text, c.images ? 3 : 1, i % 3 == 0 ? 0 : 1, i});
     }
     SampleBackup backup;
@@ -51,20 +56,24 @@ void run(const Case& c)
         const QByteArray thumb = wechat::jpegImage(160, 120, 0x3a7bd5, QStringLiteral("t"));
         const QByteArray full = wechat::jpegImage(1280, 960, 0x3a7bd5, QStringLiteral("f"));
         for (int i = 1; i <= c.messages; ++i) {
-            const QString base = QStringLiteral("Documents/%1/Img/%2/%3").arg(kAccount, md5(kFriend)).arg(i);
+            const QString base =
+                QStringLiteral("Documents/%1/Img/%2/%3").arg(kAccount, md5(kFriend)).arg(i);
             backup.addFile(domain, base + QStringLiteral(".pic_thum"), thumb);
             backup.addFile(domain, base + QStringLiteral(".pic"), full);
         }
-        std::printf("  (%d images of %lld + %lld bytes)\n", c.messages, qint64(thumb.size()), qint64(full.size()));
+        std::printf("  (%d images of %lld + %lld bytes)\n", c.messages, qint64(thumb.size()),
+                    qint64(full.size()));
     }
     QTemporaryDir dir;
     const QString backupPath = dir.filePath(QStringLiteral("backup"));
     backup.write(backupPath);
     QHash<QString, QString> dict;
     for (const auto& e : backup.entries())
-        dict.insert(QStringLiteral("Applications/") + e.domain.mid(10) + QLatin1Char('/') + e.path, SampleBackup::keyOf(e));
+        dict.insert(QStringLiteral("Applications/") + e.domain.mid(10) + QLatin1Char('/') + e.path,
+                    SampleBackup::keyOf(e));
     const QString root = QStringLiteral("Applications/com.tencent.xin/Documents/%1/").arg(kAccount);
-    const QString dbPath = GetRealFileName(backupPath, dict.value(root + QStringLiteral("DB/MM.sqlite")));
+    const QString dbPath =
+        GetRealFileName(backupPath, dict.value(root + QStringLiteral("DB/MM.sqlite")));
 
     double best = 1e9;
     qint64 size = 0;
@@ -88,7 +97,8 @@ void run(const Case& c)
 
 int main(int argc, char* argv[])
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QGuiApplication app(argc, argv);
     std::printf("%-26s %9s %10s %12s\n", "conversation", "messages", "best ms", "page MB");
     const QByteArray only = qgetenv("BENCH_CASE"); // text or images; both by default

@@ -34,7 +34,8 @@ void CopyFileReplacing(const QString& source, const QString& destination)
     // read/write loop avoids QFile::copy's temporary file and rename, which cost more than the
     // copy itself for a conversation of small pictures.
     if (!target.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        throw Error(QStringLiteral("cannot copy %1 to %2: %3").arg(source, destination, target.errorString()));
+        throw Error(QStringLiteral("cannot copy %1 to %2: %3")
+                        .arg(source, destination, target.errorString()));
     constexpr qint64 kBlock = 256 * 1024;
     QByteArray block(kBlock, Qt::Uninitialized);
     for (;;) {
@@ -47,7 +48,8 @@ void CopyFileReplacing(const QString& source, const QString& destination)
             const QString reason = target.errorString();
             target.close();
             target.remove();
-            throw Error(QStringLiteral("cannot copy %1 to %2: %3").arg(source, destination, reason));
+            throw Error(
+                QStringLiteral("cannot copy %1 to %2: %3").arg(source, destination, reason));
         }
     }
 }

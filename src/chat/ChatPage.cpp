@@ -15,14 +15,20 @@ const QString kReplace = QStringLiteral("%REPLACE%");
 const QString kReplaceName = QStringLiteral("%REPLACE_NAME%");
 const QString kReplaceWidth = QStringLiteral("%REPLACE_WIDTH%");
 
-const QString kLeftColumn = QStringLiteral("\t<div class=\"leftd\">\r\n\t\t%REPLACE%\r\n\t</div>\r\n");
-const QString kLeftHeader = QStringLiteral("<div class=\"leftimg\">\r\n\t\t\t%REPLACE%\r\n\t\t</div>\r\n");
-const QString kLeftBubble = QStringLiteral("<div class=\"speech left\">\r\n\t\t\t%REPLACE%\r\n\t\t</div>");
+const QString kLeftColumn =
+    QStringLiteral("\t<div class=\"leftd\">\r\n\t\t%REPLACE%\r\n\t</div>\r\n");
+const QString kLeftHeader =
+    QStringLiteral("<div class=\"leftimg\">\r\n\t\t\t%REPLACE%\r\n\t\t</div>\r\n");
+const QString kLeftBubble =
+    QStringLiteral("<div class=\"speech left\">\r\n\t\t\t%REPLACE%\r\n\t\t</div>");
 const QString kLeftClass = QStringLiteral("class=\"speech left\"");
 const QString kLeftClassCentred = QStringLiteral("class=\"speech left\" align=\"center\"");
-const QString kRightColumn = QStringLiteral("\t<div class=\"rightd\">\r\n\t\t%REPLACE%\r\n\t</div>\r\n");
-const QString kRightHeader = QStringLiteral("<div class=\"rightimg\">\r\n\t\t\t%REPLACE%\r\n\t\t</div>\r\n");
-const QString kRightBubble = QStringLiteral("<div class=\"speech right\">\r\n\t\t\t%REPLACE%\r\n\t\t</div>");
+const QString kRightColumn =
+    QStringLiteral("\t<div class=\"rightd\">\r\n\t\t%REPLACE%\r\n\t</div>\r\n");
+const QString kRightHeader =
+    QStringLiteral("<div class=\"rightimg\">\r\n\t\t\t%REPLACE%\r\n\t\t</div>\r\n");
+const QString kRightBubble =
+    QStringLiteral("<div class=\"speech right\">\r\n\t\t\t%REPLACE%\r\n\t\t</div>");
 const QString kRightClass = QStringLiteral("class=\"speech right\"");
 const QString kRightClassCentred = QStringLiteral("class=\"speech right\" align=\"center\"");
 
@@ -38,26 +44,30 @@ const QString kVideoBlock = QStringLiteral(
 const QString kVideoThumbEnd = QStringLiteral(
     "\" onclick=\"location.href='video://%REPLACE_NAME%';\" style=\"cursor: pointer;\">>");
 
-const QString kVoiceLenLeft = QStringLiteral("\t\t<div class=\"audio_len left\">%REPLACE%</div>\r\n");
-const QString kVoiceLenRight = QStringLiteral("\t\t<div class=\"audio_len right\">%REPLACE%</div>\r\n");
+const QString kVoiceLenLeft =
+    QStringLiteral("\t\t<div class=\"audio_len left\">%REPLACE%</div>\r\n");
+const QString kVoiceLenRight =
+    QStringLiteral("\t\t<div class=\"audio_len right\">%REPLACE%</div>\r\n");
 const QString kVoiceIconLeft = QStringLiteral(
     "\t\t<div class=\"sound_block left\" onclick=\"location.href='audio://%REPLACE_NAME%';\" "
-    "style=\"cursor: pointer;\">\r\n\t\t\t<div id=\"sound1\" class=\"sound1 left\"></div>\r\n\t\t\t<div "
+    "style=\"cursor: pointer;\">\r\n\t\t\t<div id=\"sound1\" class=\"sound1 "
+    "left\"></div>\r\n\t\t\t<div "
     "id=\"sound2\" class=\"sound2 left\"></div>\r\n\t\t\t<div id=\"sound3\" class=\"sound3 "
     "left\"></div>\r\n\t\t</div>\r\n");
 const QString kVoiceIconRight = QStringLiteral(
     "\t\t<div class=\"sound_block right\" onclick=\"location.href='audio://%REPLACE_NAME%';\" "
-    "style=\"cursor: pointer;\">\r\n\t\t\t<div id=\"sound1\" class=\"sound1 right\"></div>\r\n\t\t\t<div "
+    "style=\"cursor: pointer;\">\r\n\t\t\t<div id=\"sound1\" class=\"sound1 "
+    "right\"></div>\r\n\t\t\t<div "
     "id=\"sound2\" class=\"sound2 right\"></div>\r\n\t\t\t<div id=\"sound3\" class=\"sound3 "
     "right\"></div>\r\n\t\t</div>\r\n");
-const QString kVoiceBarLeft = QStringLiteral(
-    "\t\t<div class=\"speech left audio\" style=\"width:%REPLACE_WIDTH%px\" "
-    "onclick=\"location.href='audio://%REPLACE_NAME%';\" style=\"cursor: "
-    "pointer;\">&nbsp;&nbsp;&nbsp;&nbsp;</div>\r\n");
-const QString kVoiceBarRight = QStringLiteral(
-    "\t\t<div class=\"speech right audio\" style=\"width:%REPLACE_WIDTH%px\" "
-    "onclick=\"location.href='audio://%REPLACE_NAME%';\" style=\"cursor: "
-    "pointer;\">&nbsp;&nbsp;&nbsp;&nbsp;</div>\r\n");
+const QString kVoiceBarLeft =
+    QStringLiteral("\t\t<div class=\"speech left audio\" style=\"width:%REPLACE_WIDTH%px\" "
+                   "onclick=\"location.href='audio://%REPLACE_NAME%';\" style=\"cursor: "
+                   "pointer;\">&nbsp;&nbsp;&nbsp;&nbsp;</div>\r\n");
+const QString kVoiceBarRight =
+    QStringLiteral("\t\t<div class=\"speech right audio\" style=\"width:%REPLACE_WIDTH%px\" "
+                   "onclick=\"location.href='audio://%REPLACE_NAME%';\" style=\"cursor: "
+                   "pointer;\">&nbsp;&nbsp;&nbsp;&nbsp;</div>\r\n");
 
 const QString kLinkWithAddress = QStringLiteral(
     "分享链接：<a href=\"%1\" target=\"_blank\">%2</br><a style=\"color:#888\">%3</a></a>");
@@ -65,7 +75,8 @@ const QString kLinkWithoutAddress =
     QStringLiteral("分享链接：<a>%1</br><a style=\"color:#888\">%2</a></a>");
 const QString kLiveLocation = QStringLiteral("<a style=\"color:#888\"> 实时位置信息... </a>");
 const QString kCall = QStringLiteral("<a style=\"color:#888\">通话时长：%1:%2:%3</a>");
-const QString kPageBody = QStringLiteral("<body oncontextmenu=\"return false;\">\r\n%REPLACE%</body>\r\n");
+const QString kPageBody =
+    QStringLiteral("<body oncontextmenu=\"return false;\">\r\n%REPLACE%</body>\r\n");
 
 QString fill(QString templ, const QString& placeholder, const QString& value)
 {
@@ -138,12 +149,23 @@ QString htmlEscape(const QString& text)
     out.reserve(text.size() + text.size() / 8);
     for (const QChar c : text) {
         switch (c.unicode()) {
-        case '&': out += QLatin1String("&amp;"); break;
-        case '<': out += QLatin1String("&lt;"); break;
-        case '>': out += QLatin1String("&gt;"); break;
-        case '"': out += QLatin1String("&quot;"); break;
-        case '\'': out += QLatin1String("&#39;"); break;
-        default: out += c;
+        case '&':
+            out += QLatin1String("&amp;");
+            break;
+        case '<':
+            out += QLatin1String("&lt;");
+            break;
+        case '>':
+            out += QLatin1String("&gt;");
+            break;
+        case '"':
+            out += QLatin1String("&quot;");
+            break;
+        case '\'':
+            out += QLatin1String("&#39;");
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -237,7 +259,8 @@ QString messageEntry(bool sent, int type, const QString& header, const QString& 
         if (type == 3 || type == 43) {
             // Only the template's own class attribute: the content was placed first, but the
             // escaped text cannot hold a raw quote, so no message text can match it.
-            bubble.replace(sent ? kRightClass : kLeftClass, sent ? kRightClassCentred : kLeftClassCentred);
+            bubble.replace(sent ? kRightClass : kLeftClass,
+                           sent ? kRightClassCentred : kLeftClassCentred);
         }
     }
     return fill(column, kReplace, fill(sent ? kRightHeader : kLeftHeader, kReplace, header)) +

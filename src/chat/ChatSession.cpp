@@ -54,11 +54,13 @@ void appendFile(QFile& src, qint64 offset, QFile& dst)
     for (;;) {
         const qint64 n = src.read(block, kBlockSize);
         if (n < 0)
-            throw Error(QStringLiteral("cannot read %1: %2").arg(src.fileName(), src.errorString()));
+            throw Error(
+                QStringLiteral("cannot read %1: %2").arg(src.fileName(), src.errorString()));
         if (n == 0)
             break;
         if (dst.write(block, n) != n)
-            throw Error(QStringLiteral("cannot write %1: %2").arg(dst.fileName(), dst.errorString()));
+            throw Error(
+                QStringLiteral("cannot write %1: %2").arg(dst.fileName(), dst.errorString()));
     }
 }
 
@@ -101,7 +103,8 @@ void TChatSession::InitFriends()
                           : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
     openReadOnlyDatabase(db, FDb);
 
-    QSqlQuery query = runQuery(db, QStringLiteral("select * from friend where type != 4 and type != 6"), FDb);
+    QSqlQuery query =
+        runQuery(db, QStringLiteral("select * from friend where type != 4 and type != 6"), FDb);
     const int cUsrName = column(query, "UsrName", FDb);
     const int cNickName = column(query, "NickName", FDb);
     const int cShortPy = column(query, "ShortPY", FDb);
@@ -247,7 +250,8 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
                     s = system;
                 QString name = s;
                 if (const TFriendInfo* sender = friendInfo(s))
-                    name = trimControls(sender->RemarkName).isEmpty() ? sender->NickName : sender->RemarkName;
+                    name = trimControls(sender->RemarkName).isEmpty() ? sender->NickName
+                                                                      : sender->RemarkName;
                 who = htmlEscape(name);
                 c.replace(htmlEscape(s), who);
             }
@@ -280,7 +284,8 @@ QString TChatSession::resolve(const QString& treePath) const
 
 TChatSession::ImageMessage TChatSession::PrepareImageMessage(const QString& h, qint64 id)
 {
-    const QString base = FRoot + QStringLiteral("Img/") + h + QLatin1Char('/') + QString::number(id);
+    const QString base =
+        FRoot + QStringLiteral("Img/") + h + QLatin1Char('/') + QString::number(id);
     const QString thumb = base + QStringLiteral(".pic_thum");
     const QString image = base + QStringLiteral(".pic");
     const QString hd = base + QStringLiteral(".pic_hd");
@@ -297,15 +302,18 @@ TChatSession::ImageMessage TChatSession::PrepareImageMessage(const QString& h, q
 
 TChatSession::VideoMessage TChatSession::PrepareVideoMessage(const QString& h, qint64 id)
 {
-    const QString base = FRoot + QStringLiteral("Video/") + h + QLatin1Char('/') + QString::number(id);
+    const QString base =
+        FRoot + QStringLiteral("Video/") + h + QLatin1Char('/') + QString::number(id);
     VideoMessage result;
     result.thumbStored = resolve(base + QStringLiteral(".video_thum"));
     result.videoName = QString::number(id) + QStringLiteral(".mp4");
-    CopyFileReplacing(resolve(base + QStringLiteral(".mp4")), tempFolder("Video") + result.videoName);
+    CopyFileReplacing(resolve(base + QStringLiteral(".mp4")),
+                      tempFolder("Video") + result.videoName);
     return result;
 }
 
-QString TChatSession::PrepareVoiceMessage(const QString& h, qint64 id, const std::function<void()>& pumpEvents)
+QString TChatSession::PrepareVoiceMessage(const QString& h, qint64 id,
+                                          const std::function<void()>& pumpEvents)
 {
     const QString src = resolve(FRoot + QStringLiteral("Audio/") + h + QLatin1Char('/') +
                                 QString::number(id) + QStringLiteral(".aud"));
@@ -318,7 +326,8 @@ QString TChatSession::PrepareVoiceMessage(const QString& h, qint64 id, const std
         QFile out(audio + QStringLiteral(".amr"));
         openForWriting(out);
         if (out.write("#!AMR\n", 6) != 6)
-            throw Error(QStringLiteral("cannot write %1: %2").arg(out.fileName(), out.errorString()));
+            throw Error(
+                QStringLiteral("cannot write %1: %2").arg(out.fileName(), out.errorString()));
         appendFile(in, 0, out);
         return QString::number(id) + QStringLiteral(".amr");
     }

@@ -22,8 +22,8 @@ class TChatSession final
 public:
     struct BuildHooks
     {
-        std::function<void(double)> progress;          // percent of the rows processed
-        std::function<void()> pumpEvents;              // let the window handle its events
+        std::function<void(double)> progress;            // percent of the rows processed
+        std::function<void()> pumpEvents;                // let the window handle its events
         std::function<void(const QString&)> showMessage; // an unreadable payload; the build goes on
     };
     struct ImageMessage
@@ -49,7 +49,10 @@ public:
 
     // Rows of the friend table read, listed or not, by UsrName.
     const TFriendInfo* friendInfo(const QString& usrName) const;
-    const std::vector<const TFriendInfo*>& listed(TFriendClass c) const { return m_listed[size_t(c)]; }
+    const std::vector<const TFriendInfo*>& listed(TFriendClass c) const
+    {
+        return m_listed[size_t(c)];
+    }
 
     // Reads the conversation of f, prepares its media and writes FTempFile. Returns false when
     // the conversation has no entry to show (nothing written). Throws on the first failure.
@@ -60,11 +63,15 @@ public:
     ImageMessage PrepareImageMessage(const QString& h, qint64 id);
     VideoMessage PrepareVideoMessage(const QString& h, qint64 id);
     // Returns the playable file's name (id.amr or id.pcm) in the Audio folder.
-    QString PrepareVoiceMessage(const QString& h, qint64 id, const std::function<void()>& pumpEvents);
+    QString PrepareVoiceMessage(const QString& h, qint64 id,
+                                const std::function<void()>& pumpEvents);
 
     const QString& tempPath() const { return FTempPath; }
     const QString& tempFile() const { return FTempFile; }
-    QString tempFolder(const char* name) const { return FTempPath + QLatin1String(name) + QLatin1Char('/'); }
+    QString tempFolder(const char* name) const
+    {
+        return FTempPath + QLatin1String(name) + QLatin1Char('/');
+    }
 
 private:
     bool indexed(const QString& treePath) const { return FRecordDict.contains(treePath); }

@@ -37,7 +37,8 @@ QString emojiRules()
     int row = 40;
     for (qsizetype i = 0; i < count; ++i) {
         // Symbols the sprite lacks point at its blank cell; every fourth from the third on.
-        const bool placeholder = i >= 2 && i + 1 < count && (i - 2) % 4 == 0 && placeholders < kPlaceholders;
+        const bool placeholder =
+            i >= 2 && i + 1 < count && (i - 2) % 4 == 0 && placeholders < kPlaceholders;
         int n;
         if (i == 0) {
             n = 260;
@@ -54,7 +55,9 @@ QString emojiRules()
             n = std::min(row, kLastRow);
             row += 20;
         }
-        out += QStringLiteral(".emoji%1 { background-position: 0px -%2px; }").arg(codes[size_t(i)]).arg(n);
+        out += QStringLiteral(".emoji%1 { background-position: 0px -%2px; }")
+                   .arg(codes[size_t(i)])
+                   .arg(n);
         if (placeholder)
             out += QStringLiteral(" /* placeholder */");
         out += QStringLiteral("\r\n");

@@ -37,7 +37,10 @@ bool isWebAddress(const QUrl& url)
 class LinkCatcherPage final : public QWebEnginePage
 {
 public:
-    explicit LinkCatcherPage(QWebEngineProfile* profile, QObject* parent) : QWebEnginePage(profile, parent) {}
+    explicit LinkCatcherPage(QWebEngineProfile* profile, QObject* parent)
+        : QWebEnginePage(profile, parent)
+    {
+    }
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override
@@ -53,7 +56,10 @@ protected:
 class ChatWebPage final : public QWebEnginePage
 {
 public:
-    ChatWebPage(QWebEngineProfile* profile, TFormChat* form) : QWebEnginePage(profile, form), m_form(form) {}
+    ChatWebPage(QWebEngineProfile* profile, TFormChat* form)
+        : QWebEnginePage(profile, form), m_form(form)
+    {
+    }
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
@@ -203,7 +209,8 @@ bool TFormChat::webHistoryBeforeNavigate(const QString& address)
         const char* folder;
         bool image;
     };
-    static const Route routes[] = {{"audio://", "Audio", false}, {"image://", "Image", true}, {"video://", "Video", false}};
+    static const Route routes[] = {
+        {"audio://", "Audio", false}, {"image://", "Image", true}, {"video://", "Video", false}};
     for (const Route& route : routes) {
         if (!address.startsWith(QLatin1String(route.prefix)))
             continue;
@@ -260,8 +267,9 @@ void TFormChat::showFailure(const QString& text)
     QMessageBox::warning(this, QCoreApplication::applicationName(), translated(text));
 }
 
-void ShowChatForm(const QString& db, const QHash<QString, QString>& FRecordDict, const QString& backupPath,
-                  const QString& root, QWidget* parent, const std::function<void(TFormChat&)>& prepare)
+void ShowChatForm(const QString& db, const QHash<QString, QString>& FRecordDict,
+                  const QString& backupPath, const QString& root, QWidget* parent,
+                  const std::function<void(TFormChat&)>& prepare)
 {
     TFormChat form(db, FRecordDict, backupPath, root, parent);
     form.InitFriends();

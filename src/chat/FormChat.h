@@ -29,8 +29,8 @@ class TFormChat final : public QDialog
 public:
     // recordDict is borrowed and must outlive the window. Throws when the temporary folders
     // cannot be made.
-    TFormChat(const QString& db, const QHash<QString, QString>& recordDict, const QString& backupPath,
-              const QString& root, QWidget* parent = nullptr);
+    TFormChat(const QString& db, const QHash<QString, QString>& recordDict,
+              const QString& backupPath, const QString& root, QWidget* parent = nullptr);
     ~TFormChat() override;
 
     // Reads the contacts into the three lists; a failure is shown and the window still opens.

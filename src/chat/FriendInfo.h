@@ -11,7 +11,7 @@ struct TFriendInfo
     QString RemarkName; // the owner's name for the contact; empty when none or equal to NickName
     QString Pinyin;     // copy of RemarkName
     QString DisplayName;
-    QString TableName;  // "Chat_" + MediaFolderName
+    QString TableName; // "Chat_" + MediaFolderName
     int Type = 0;
 
     // The 32 hex digits of the conversation's table and media folders.
@@ -19,7 +19,12 @@ struct TFriendInfo
 };
 
 // The list a contact is shown in.
-enum class TFriendClass { fcFriends, fcGroups, fcOthers };
+enum class TFriendClass
+{
+    fcFriends,
+    fcGroups,
+    fcOthers
+};
 
 // Lowercase hex MD5 of the id's UTF-8 bytes.
 QString mediaFolderName(const QString& usrName);

@@ -4,8 +4,8 @@
 #include "chat/FormChat.h"
 #include "chat/FormChatList.h"
 
-void actWechatExecute(QWidget* parent, const QStringList& FWechatDbs, const QStringList& FWechatRoots,
-                      QString& FWechatDbFile, QString& FWechatRoot,
+void actWechatExecute(QWidget* parent, const QStringList& FWechatDbs,
+                      const QStringList& FWechatRoots, QString& FWechatDbFile, QString& FWechatRoot,
                       const QHash<QString, QString>& FRecordDict, const QString& backupPath)
 {
     if (FWechatDbs.size() != 1) {
@@ -15,5 +15,6 @@ void actWechatExecute(QWidget* parent, const QStringList& FWechatDbs, const QStr
         FWechatDbFile = FWechatDbs.at(i);
         FWechatRoot = FWechatRoots.at(i);
     }
-    ShowChatForm(GetRealFileName(backupPath, FWechatDbFile), FRecordDict, backupPath, FWechatRoot, parent);
+    ShowChatForm(GetRealFileName(backupPath, FWechatDbFile), FRecordDict, backupPath, FWechatRoot,
+                 parent);
 }

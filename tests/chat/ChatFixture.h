@@ -25,9 +25,10 @@ struct ChatFixture
         tempPath = dir.filePath(QStringLiteral("tmp"));
         backup.write(backupPath);
         for (const SampleBackup::Entry& e : backup.entries()) {
-            const QString tree = e.domain.startsWith(QLatin1String("AppDomain-"))
-                                     ? QStringLiteral("Applications/") + e.domain.mid(10) + QLatin1Char('/') + e.path
-                                     : e.path;
+            const QString tree =
+                e.domain.startsWith(QLatin1String("AppDomain-"))
+                    ? QStringLiteral("Applications/") + e.domain.mid(10) + QLatin1Char('/') + e.path
+                    : e.path;
             const QString key = SampleBackup::keyOf(e);
             if (tree.startsWith(QLatin1String("Applications/com.tencent.xin")) &&
                 tree.contains(QLatin1String("MM.sqlite"))) {
@@ -42,7 +43,8 @@ struct ChatFixture
 
 inline QString md5Hex(const QString& text)
 {
-    return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
+    return QString::fromLatin1(
+        QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
 }
 
 inline const QString kAccount = QStringLiteral("acct0123456789abcdef0123456789ab");
@@ -51,7 +53,8 @@ inline const QString kAccount = QStringLiteral("acct0123456789abcdef0123456789ab
 inline QString mediaPath(const char* kind, const QString& usrName, qint64 id, const char* suffix)
 {
     return QStringLiteral("Documents/%1/%2/%3/%4%5")
-        .arg(kAccount, QLatin1String(kind), md5Hex(usrName), QString::number(id), QLatin1String(suffix));
+        .arg(kAccount, QLatin1String(kind), md5Hex(usrName), QString::number(id),
+             QLatin1String(suffix));
 }
 
 // A backup holding one account with db and the given media files (catalog path -> bytes).

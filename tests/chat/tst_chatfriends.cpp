@@ -33,8 +33,10 @@ void TestChatFriends::remarkName_data()
     QTest::newRow("one byte") << QByteArray::fromHex("0a") << "";
     QTest::newRow("no 0x12") << QByteArray::fromHex("0a05416c696365") << "";
     // An 18-byte remark has the length byte 0x12: the search stops there.
-    QTest::newRow("length byte 0x12") << wechat::remarkRecord(QStringLiteral("abcdefghijklmnopqr")) << "";
-    QTest::newRow("utf-8") << wechat::remarkRecord(QStringLiteral("小明")) << QStringLiteral("小明");
+    QTest::newRow("length byte 0x12")
+        << wechat::remarkRecord(QStringLiteral("abcdefghijklmnopqr")) << "";
+    QTest::newRow("utf-8") << wechat::remarkRecord(QStringLiteral("小明"))
+                           << QStringLiteral("小明");
 }
 
 void TestChatFriends::remarkName()
@@ -52,15 +54,32 @@ void TestChatFriends::classAndDisplayName_data()
     QTest::addColumn<QString>("nick");
     QTest::addColumn<int>("cls");
     QTest::addColumn<QString>("display");
-    const int fr = int(TFriendClass::fcFriends), gr = int(TFriendClass::fcGroups), ot = int(TFriendClass::fcOthers);
-    QTest::newRow("friend with remark") << 3 << "wxid_a" << "Alice" << "Bob" << fr << "Alice(Bob)";
-    QTest::newRow("remark trimmed") << 3 << "wxid_a" << " Alice\t" << "Bob" << fr << "Alice(Bob)";
-    QTest::newRow("<2></2> remark") << 3 << "wxid_a" << "x<2></2>" << "Bob" << fr << "Bob";
-    QTest::newRow("type 2 without chatroom") << 2 << "wxid_g" << "" << "Team" << gr << "Team";
-    QTest::newRow("gh_ whatever type") << 2 << "gh_news" << "" << "News" << ot << "News";
-    QTest::newRow("gh_ and chatroom") << 3 << "gh_1@chatroom" << "" << "Both" << gr << "Both";
-    QTest::newRow("type 67") << 67 << "wxid_x" << "" << "X" << ot << "X";
-    QTest::newRow("unnamed group") << 2 << "1@chatroom" << "" << " " << gr << QStringLiteral("未命名聊天群");
+    const int fr = int(TFriendClass::fcFriends), gr = int(TFriendClass::fcGroups),
+              ot = int(TFriendClass::fcOthers);
+    QTest::newRow("friend with remark") << 3 << "wxid_a"
+                                        << "Alice"
+                                        << "Bob" << fr << "Alice(Bob)";
+    QTest::newRow("remark trimmed") << 3 << "wxid_a"
+                                    << " Alice\t"
+                                    << "Bob" << fr << "Alice(Bob)";
+    QTest::newRow("<2></2> remark") << 3 << "wxid_a"
+                                    << "x<2></2>"
+                                    << "Bob" << fr << "Bob";
+    QTest::newRow("type 2 without chatroom") << 2 << "wxid_g"
+                                             << ""
+                                             << "Team" << gr << "Team";
+    QTest::newRow("gh_ whatever type") << 2 << "gh_news"
+                                       << ""
+                                       << "News" << ot << "News";
+    QTest::newRow("gh_ and chatroom") << 3 << "gh_1@chatroom"
+                                      << ""
+                                      << "Both" << gr << "Both";
+    QTest::newRow("type 67") << 67 << "wxid_x"
+                             << ""
+                             << "X" << ot << "X";
+    QTest::newRow("unnamed group") << 2 << "1@chatroom"
+                                   << ""
+                                   << " " << gr << QStringLiteral("未命名聊天群");
 }
 
 void TestChatFriends::classAndDisplayName()
@@ -77,11 +96,12 @@ void TestChatFriends::classAndDisplayName()
 
 void TestChatFriends::sortOrder()
 {
-    QStringList names{QStringLiteral("carol"), QStringLiteral("Bob"), QStringLiteral("alice"),
-                      QStringLiteral("ali"), QStringLiteral("Ália"), QStringLiteral("1x")};
+    QStringList names{QStringLiteral("carol"), QStringLiteral("Bob"),  QStringLiteral("alice"),
+                      QStringLiteral("ali"),   QStringLiteral("Ália"), QStringLiteral("1x")};
     std::sort(names.begin(), names.end(), chatListLess);
-    QCOMPARE(names, (QStringList{QStringLiteral("1x"), QStringLiteral("ali"), QStringLiteral("alice"),
-                                 QStringLiteral("Bob"), QStringLiteral("carol"), QStringLiteral("Ália")}));
+    QCOMPARE(names,
+             (QStringList{QStringLiteral("1x"), QStringLiteral("ali"), QStringLiteral("alice"),
+                          QStringLiteral("Bob"), QStringLiteral("carol"), QStringLiteral("Ália")}));
 }
 
 void TestChatFriends::initFriendsListsAndSorts()
@@ -89,8 +109,10 @@ void TestChatFriends::initFriendsListsAndSorts()
     wechat::Database db;
     db.friends = {
         {QStringLiteral("wxid_c"), QStringLiteral("carol"), {}, 3},
-        {QStringLiteral("wxid_b"), QStringLiteral("Bob"), wechat::remarkRecord(QStringLiteral("Bob")), 3},
-        {QStringLiteral("wxid_a"), QStringLiteral("Ally"), wechat::remarkRecord(QStringLiteral("alice")), 3},
+        {QStringLiteral("wxid_b"), QStringLiteral("Bob"),
+         wechat::remarkRecord(QStringLiteral("Bob")), 3},
+        {QStringLiteral("wxid_a"), QStringLiteral("Ally"),
+         wechat::remarkRecord(QStringLiteral("alice")), 3},
         {QStringLiteral("wxid_nochat"), QStringLiteral("Nobody"), {}, 3},
         {QStringLiteral("wxid_type4"), QStringLiteral("Hidden"), {}, 4},
         {QStringLiteral("9@chatroom"), QStringLiteral("Family"), {}, 2},
@@ -110,7 +132,8 @@ void TestChatFriends::initFriendsListsAndSorts()
         return out;
     };
     QCOMPARE(names(TFriendClass::fcFriends),
-             (QStringList{QStringLiteral("alice(Ally)"), QStringLiteral("Bob"), QStringLiteral("carol")}));
+             (QStringList{QStringLiteral("alice(Ally)"), QStringLiteral("Bob"),
+                          QStringLiteral("carol")}));
     QCOMPARE(names(TFriendClass::fcGroups), QStringList{QStringLiteral("Family")});
     QCOMPARE(names(TFriendClass::fcOthers), QStringList{QStringLiteral("Paper")});
 
@@ -132,7 +155,8 @@ void TestChatFriends::missingDatabaseIsAnError()
     QTemporaryDir dir;
     const QHash<QString, QString> dict;
     TChatSession session(dir.filePath(QStringLiteral("nope/MM.sqlite")), dict, dir.path(),
-                         QStringLiteral("Applications/com.tencent.xin/Documents/x/"), dir.filePath(QStringLiteral("t")));
+                         QStringLiteral("Applications/com.tencent.xin/Documents/x/"),
+                         dir.filePath(QStringLiteral("t")));
     QVERIFY_THROWS_EXCEPTION(Error, session.InitFriends());
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("nope/MM.sqlite"))));
 }
@@ -158,7 +182,8 @@ void TestChatFriends::duplicateIdStopsLoading()
     QStringList names;
     for (const TFriendInfo* f : session.listed(TFriendClass::fcFriends))
         names << f->DisplayName;
-    QCOMPARE(names, (QStringList{QStringLiteral("Zed"), QStringLiteral("Ann"), QStringLiteral("Ann again")}));
+    QCOMPARE(names, (QStringList{QStringLiteral("Zed"), QStringLiteral("Ann"),
+                                 QStringLiteral("Ann again")}));
     QVERIFY(!session.friendInfo(QStringLiteral("wxid_b")));
 }
 

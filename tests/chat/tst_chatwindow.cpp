@@ -59,7 +59,8 @@ void TestChatWindow::initTestCase()
     wechat::addWechatData(backup);
     m_fx = std::make_unique<ChatFixture>(backup);
     // The fixture's last account database is the second account's -shm; take the first.
-    const QString db = QStringLiteral("Applications/com.tencent.xin/Documents/%1/DB/MM.sqlite").arg(wechat::accountFolder(1));
+    const QString db = QStringLiteral("Applications/com.tencent.xin/Documents/%1/DB/MM.sqlite")
+                           .arg(wechat::accountFolder(1));
     m_fx->dbPath = GetRealFileName(m_fx->backupPath, m_fx->recordDict.value(db));
     m_fx->root = QString(db).remove(QStringLiteral("DB/MM.sqlite"));
 }
@@ -82,19 +83,26 @@ void TestChatWindow::clickContactShowsPage()
 
     QSignalSpy shown(&form, &TFormChat::pageShown);
     QListWidget* list = form.lstFriends;
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(0)).center());
     QTRY_VERIFY_WITH_TIMEOUT(shown.count() >= 1, 30000);
     QCOMPARE(shown.first().first().toBool(), true);
     QCOMPARE(form.webHistory->url(), QUrl::fromLocalFile(form.session().tempFile()));
     QVERIFY(form.tbcFriend->isEnabled() && form.tlbMain->isEnabled());
 
     QWebEnginePage* page = form.webHistory->page();
-    QCOMPARE(runJs(page, QStringLiteral("document.querySelectorAll('div.speech').length")).toInt(), 12);
-    QTRY_VERIFY_WITH_TIMEOUT(runJs(page, QStringLiteral("Array.from(document.images).every(i => i.complete && i.naturalWidth > 0)")).toBool(), 10000);
+    QCOMPARE(runJs(page, QStringLiteral("document.querySelectorAll('div.speech').length")).toInt(),
+             12);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        runJs(page, QStringLiteral(
+                        "Array.from(document.images).every(i => i.complete && i.naturalWidth > 0)"))
+            .toBool(),
+        10000);
     QCOMPARE(runJs(page, QStringLiteral("document.images.length")).toInt(), 3);
     // Both voice messages were prepared: the AMR copy and the decoded SILK voice.
     QVERIFY(QFileInfo(form.session().tempFolder("Audio") + QStringLiteral("7.amr")).size() > 6);
-    QVERIFY(QFileInfo(form.session().tempFolder("Audio") + QStringLiteral("8.pcm")).size() > 100000);
+    QVERIFY(QFileInfo(form.session().tempFolder("Audio") + QStringLiteral("8.pcm")).size() >
+            100000);
 
     const QString shot = QStringLiteral(FERROWICK_BINARY_DIR "/chat-window.png");
     QTest::qWait(500);
@@ -104,7 +112,8 @@ void TestChatWindow::clickContactShowsPage()
     QString opened;
     form.openImage = [&opened](const TExportFile& f) { opened = f.srcFile; };
     runJs(page, QStringLiteral("document.images[0].click(); true"));
-    QTRY_COMPARE_WITH_TIMEOUT(opened, form.session().tempFolder("Image") + QStringLiteral("3.jpg"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(opened, form.session().tempFolder("Image") + QStringLiteral("3.jpg"),
+                              10000);
     QCOMPARE(form.webHistory->url(), QUrl::fromLocalFile(form.session().tempFile()));
 }
 
@@ -114,12 +123,18 @@ void TestChatWindow::navigationRouting_data()
     QTest::addColumn<bool>("cancel");
     QTest::addColumn<QString>("image");
     QTest::addColumn<QString>("video");
-    QTest::newRow("audio") << "audio://12.pcm" << true << "" << "Audio/12.pcm";
-    QTest::newRow("audio slash") << "audio://12.pcm/" << true << "" << "Audio/12.pcm";
-    QTest::newRow("image") << "image://12.jpg" << true << "Image/12.jpg" << "";
-    QTest::newRow("video") << "video://3.mp4" << true << "" << "Video/3.mp4";
-    QTest::newRow("capital I") << "Image://12.jpg" << false << "" << "";
-    QTest::newRow("page file") << "file:///tmp/wechathistory.html" << false << "" << "";
+    QTest::newRow("audio") << "audio://12.pcm" << true << ""
+                           << "Audio/12.pcm";
+    QTest::newRow("audio slash") << "audio://12.pcm/" << true << ""
+                                 << "Audio/12.pcm";
+    QTest::newRow("image") << "image://12.jpg" << true << "Image/12.jpg"
+                           << "";
+    QTest::newRow("video") << "video://3.mp4" << true << ""
+                           << "Video/3.mp4";
+    QTest::newRow("capital I") << "Image://12.jpg" << false << ""
+                               << "";
+    QTest::newRow("page file") << "file:///tmp/wechathistory.html" << false << ""
+                               << "";
 }
 
 void TestChatWindow::navigationRouting()
@@ -130,7 +145,10 @@ void TestChatWindow::navigationRouting()
     QFETCH(QString, video);
     TFormChat form(m_fx->dbPath, m_fx->recordDict, m_fx->backupPath, m_fx->root);
     QString openedImage, openedVideo;
-    form.openImage = [&](const TExportFile& f) { openedImage = f.srcFile; QCOMPARE(f.dstFile, f.srcFile); };
+    form.openImage = [&](const TExportFile& f) {
+        openedImage = f.srcFile;
+        QCOMPARE(f.dstFile, f.srcFile);
+    };
     form.openVideo = [&](const TExportFile& f) { openedVideo = f.srcFile; };
     QCOMPARE(form.webHistoryBeforeNavigate(address), cancel);
     QCOMPARE(openedImage, image.isEmpty() ? QString() : form.session().tempPath() + image);
@@ -158,7 +176,8 @@ void TestChatWindow::chooser()
     // Cancel in the chooser leaves the current account as it was.
     QString dbFile = QStringLiteral("keep"), root = QStringLiteral("keep/");
     answer(false, 0);
-    actWechatExecute(nullptr, {"a", "b", "c", "d"}, {"ra", "rb", "rc", "rd"}, dbFile, root, m_fx->recordDict, m_fx->backupPath);
+    actWechatExecute(nullptr, {"a", "b", "c", "d"}, {"ra", "rb", "rc", "rd"}, dbFile, root,
+                     m_fx->recordDict, m_fx->backupPath);
     QCOMPARE(dbFile, QStringLiteral("keep"));
     QCOMPARE(root, QStringLiteral("keep/"));
 }

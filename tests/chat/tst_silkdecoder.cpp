@@ -105,7 +105,10 @@ void TestSilkDecoder::toneKeepsPitchAndLength()
     // The tone's own frequency dominates its neighbours a semitone away.
     const double at = power(d.left, frequency);
     QVERIFY2(at > 20 * power(d.left, frequency * 1.06) && at > 20 * power(d.left, frequency / 1.06),
-             qPrintable(QStringLiteral("%1 %2 %3").arg(at).arg(power(d.left, frequency * 1.06)).arg(power(d.left, frequency / 1.06))));
+             qPrintable(QStringLiteral("%1 %2 %3")
+                            .arg(at)
+                            .arg(power(d.left, frequency * 1.06))
+                            .arg(power(d.left, frequency / 1.06))));
     QVERIFY(rms(d.left) > 1000);
 }
 
@@ -115,8 +118,10 @@ void TestSilkDecoder::highToneIsFilteredNotFolded()
     const Decoded high = decodeTone(1.0, 7000.0);
     const Decoded low = decodeTone(1.0, 1000.0);
     QVERIFY(!high.left.empty());
-    QVERIFY2(power(high.left, 4780.0) < power(low.left, 1000.0) / 1000,
-             qPrintable(QStringLiteral("%1 vs %2").arg(power(high.left, 4780.0)).arg(power(low.left, 1000.0))));
+    QVERIFY2(
+        power(high.left, 4780.0) < power(low.left, 1000.0) / 1000,
+        qPrintable(
+            QStringLiteral("%1 vs %2").arg(power(high.left, 4780.0)).arg(power(low.left, 1000.0))));
 }
 
 void TestSilkDecoder::badInputFails()

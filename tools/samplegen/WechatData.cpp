@@ -6,8 +6,8 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
-#include <QImage>
 #include <QHash>
+#include <QImage>
 #include <QPainter>
 #include <QProcess>
 #include <QSqlDatabase>
@@ -33,7 +33,8 @@ namespace {
 
 QString md5(const QString& text)
 {
-    return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
+    return QString::fromLatin1(
+        QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Md5).toHex());
 }
 
 QByteArray readAll(const QString& path)
@@ -94,11 +95,13 @@ void Database::write(const QString& path) const
         };
         db.transaction();
         // Columns as WeChat has them; the viewer reads UsrName, NickName, ShortPY and Type.
-        exec(QStringLiteral("CREATE TABLE friend (UsrName TEXT, NickName TEXT, Uin INTEGER, Email TEXT, "
-                            "Mobile TEXT, Sex INTEGER, FullPY TEXT, ShortPY BLOB, Img TEXT, Type INTEGER, "
-                            "LastChatTime INTEGER, Draft TEXT)"));
-        if (!q.prepare(QStringLiteral("INSERT INTO friend (UsrName, NickName, Uin, Sex, FullPY, ShortPY, "
-                                      "Type) VALUES (?, ?, 0, 0, '', ?, ?)")))
+        exec(QStringLiteral(
+            "CREATE TABLE friend (UsrName TEXT, NickName TEXT, Uin INTEGER, Email TEXT, "
+            "Mobile TEXT, Sex INTEGER, FullPY TEXT, ShortPY BLOB, Img TEXT, Type INTEGER, "
+            "LastChatTime INTEGER, Draft TEXT)"));
+        if (!q.prepare(
+                QStringLiteral("INSERT INTO friend (UsrName, NickName, Uin, Sex, FullPY, ShortPY, "
+                               "Type) VALUES (?, ?, 0, 0, '', ?, ?)")))
             fail(q.lastError().text());
         for (const Friend& f : friends) {
             q.addBindValue(f.usrName);
@@ -110,14 +113,16 @@ void Database::write(const QString& path) const
         }
         for (const auto& [usrName, messages] : chats) {
             const QString table = QStringLiteral("Chat_") + md5(usrName);
-            exec(QStringLiteral("CREATE TABLE %1 (TableVer INTEGER DEFAULT 1, MesLocalID INTEGER PRIMARY KEY "
-                                "AUTOINCREMENT, MesSvrID INTEGER DEFAULT 0, CreateTime INTEGER DEFAULT 0, "
-                                "Message TEXT, Status INTEGER DEFAULT 0, ImgStatus INTEGER DEFAULT 0, "
-                                "Type INTEGER, Des INTEGER)")
+            exec(QStringLiteral(
+                     "CREATE TABLE %1 (TableVer INTEGER DEFAULT 1, MesLocalID INTEGER PRIMARY KEY "
+                     "AUTOINCREMENT, MesSvrID INTEGER DEFAULT 0, CreateTime INTEGER DEFAULT 0, "
+                     "Message TEXT, Status INTEGER DEFAULT 0, ImgStatus INTEGER DEFAULT 0, "
+                     "Type INTEGER, Des INTEGER)")
                      .arg(table));
-            if (!q.prepare(QStringLiteral("INSERT INTO %1 (MesLocalID, CreateTime, Message, Type, Des) "
-                                          "VALUES (?, ?, ?, ?, ?)")
-                               .arg(table)))
+            if (!q.prepare(
+                    QStringLiteral("INSERT INTO %1 (MesLocalID, CreateTime, Message, Type, Des) "
+                                   "VALUES (?, ?, ?, ?, ?)")
+                        .arg(table)))
                 fail(q.lastError().text());
             for (const Message& m : messages) {
                 q.addBindValue(m.localId);
@@ -225,7 +230,8 @@ QByteArray silkVoice(double seconds, double frequency, int sampleRate)
     const QString in = dir.filePath(QStringLiteral("voice.pcm"));
     const QString out = dir.filePath(QStringLiteral("voice.aud"));
     writeAll(in, QByteArray(reinterpret_cast<const char*>(pcm.data()), qsizetype(pcm.size() * 2)));
-    run(QStringLiteral("node"), {QStringLiteral(FERROWICK_SILK_ENCODER), in, QString::number(sampleRate), out});
+    run(QStringLiteral("node"),
+        {QStringLiteral(FERROWICK_SILK_ENCODER), in, QString::number(sampleRate), out});
     return readAll(out);
 }
 
@@ -242,7 +248,8 @@ QString mediaPath(const QString& account, const char* kind, const QString& usrNa
                   const char* suffix)
 {
     return QStringLiteral("Documents/%1/%2/%3/%4%5")
-        .arg(account, QLatin1String(kind), md5(usrName), QString::number(id), QLatin1String(suffix));
+        .arg(account, QLatin1String(kind), md5(usrName), QString::number(id),
+             QLatin1String(suffix));
 }
 
 void addFirstAccount(SampleBackup& backup)
@@ -279,11 +286,16 @@ void addFirstAccount(SampleBackup& backup)
     const qint64 img2 = add(a, QStringLiteral("<msg><img length=\"18000\"/></msg>"), 3, 0);
     add(a, QStringLiteral("Beautiful — 好看！"), 1, 0);
     const qint64 vid = add(a, QStringLiteral("<msg><videomsg length=\"2\"/></msg>"), 43, 1);
-    const qint64 amr = add(a, QStringLiteral("<msg><voicemsg voicelength=\"2400\" length=\"3000\"/></msg>"), 34, 1);
-    const qint64 silk = add(a, QStringLiteral("<msg><voicemsg voicelength=\"3000\" length=\"4200\"/></msg>"), 34, 0);
-    add(a, QStringLiteral("<msg><appmsg><title>Trip report</title><des>Ten days in the mountains</des>"
-                          "<type>5</type><url>https://example.com/trip</url></appmsg></msg>"), 49, 1);
-    add(a, QStringLiteral("<msg><appmsg><title>Where I am</title><type>17</type></appmsg></msg>"), 49, 1);
+    const qint64 amr = add(
+        a, QStringLiteral("<msg><voicemsg voicelength=\"2400\" length=\"3000\"/></msg>"), 34, 1);
+    const qint64 silk = add(
+        a, QStringLiteral("<msg><voicemsg voicelength=\"3000\" length=\"4200\"/></msg>"), 34, 0);
+    add(a,
+        QStringLiteral("<msg><appmsg><title>Trip report</title><des>Ten days in the mountains</des>"
+                       "<type>5</type><url>https://example.com/trip</url></appmsg></msg>"),
+        49, 1);
+    add(a, QStringLiteral("<msg><appmsg><title>Where I am</title><type>17</type></appmsg></msg>"),
+        49, 1);
     add(a, QStringLiteral("<voipmsg><duration>3725</duration></voipmsg>"), 50, 0);
     add(a, QStringLiteral("[sticker]"), 47, 1);
     add(a, QStringLiteral("See you then!"), 1, 1);
@@ -314,7 +326,8 @@ void addFirstAccount(SampleBackup& backup)
                    jpegImage(160, 120, 0x2c3e50, QStringLiteral("video")));
     backup.addFile(domain, mediaPath(account, "Video", alice, vid, ".mp4"), mp4Video(2, 320, 240));
     backup.addFile(domain, mediaPath(account, "Audio", alice, amr, ".aud"), amrVoice(2.4, 440));
-    backup.addFile(domain, mediaPath(account, "Audio", alice, silk, ".aud"), silkVoice(3.0, 523.25));
+    backup.addFile(domain, mediaPath(account, "Audio", alice, silk, ".aud"),
+                   silkVoice(3.0, 523.25));
 }
 
 void addSecondAccount(SampleBackup& backup)
@@ -328,7 +341,8 @@ void addSecondAccount(SampleBackup& backup)
                       {kStart + 70, QStringLiteral("Got it"), 1, 1, 2}};
     backup.addFile(domain, QStringLiteral("Documents/%1/DB/MM.sqlite").arg(account), db.bytes());
     // A WAL-mode account: the catalog lists the companion files too (checkpointed, so empty).
-    backup.addFile(domain, QStringLiteral("Documents/%1/DB/MM.sqlite-wal").arg(account), QByteArray());
+    backup.addFile(domain, QStringLiteral("Documents/%1/DB/MM.sqlite-wal").arg(account),
+                   QByteArray());
     backup.addFile(domain, QStringLiteral("Documents/%1/DB/MM.sqlite-shm").arg(account),
                    QByteArray(32768, '\0'));
 }

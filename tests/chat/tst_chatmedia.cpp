@@ -147,7 +147,7 @@ void TestChatMedia::silkDetection()
 
 void TestChatMedia::amrVoiceCopy()
 {
-    const QByteArray stored = wechat::amrVoice(1.0, 440) + QByteArray(3000, '\x7c'); // > 1024 bytes
+    const QByteArray stored = wechat::amrVoice(1.0, 440); // 50 frames of 32 bytes: several blocks
     Account a({{mediaPath("Audio", kFriend, 7, ".aud"), stored}});
     const auto before = folderSnapshot(a.fx->backupPath);
     QCOMPARE(a.session->PrepareVoiceMessage(md5Hex(kFriend), 7, {}), QStringLiteral("7.amr"));
@@ -155,6 +155,15 @@ void TestChatMedia::amrVoiceCopy()
     QCOMPARE(copy.size(), stored.size() + 6);
     QCOMPARE(copy.left(6), QByteArray::fromHex("2321414d520a"));
     QCOMPARE(copy.mid(6), stored);
+    // The copy is a playable AMR file: FFmpeg decodes the generated second of tone.
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"),
+                                            a.fx->tempPath + QStringLiteral("/Audio/7.amr"), QStringLiteral("-f"),
+                                            QStringLiteral("s16le"), QStringLiteral("-ac"), QStringLiteral("1"),
+                                            QStringLiteral("-ar"), QStringLiteral("8000"), QStringLiteral("-")});
+    QVERIFY(ffmpeg.waitForFinished(30000));
+    QVERIFY2(ffmpeg.exitCode() == 0, ffmpeg.readAllStandardError().constData());
+    QVERIFY(ffmpeg.readAllStandardOutput().size() >= 8000 * 2);
     QCOMPARE(folderSnapshot(a.fx->backupPath), before);
 }
 

@@ -173,6 +173,29 @@ void TestChatWindow::chooser()
     answer(false, 2);
     QCOMPARE(ShowChatListForm(4), -1);
 
+    // One account: the chat window opens directly on it, without the chooser.
+    QString opened;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, [&opened] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (!w->isVisible())
+                continue;
+            if (auto* form = qobject_cast<TFormChat*>(w)) {
+                opened = QStringLiteral("%1 %2").arg(form->lstFriends->count()).arg(form->lstGroups->count());
+                form->done(QDialog::Rejected);
+            } else if (auto* chooser = qobject_cast<TFormChatList*>(w)) {
+                opened = QStringLiteral("chooser");
+                chooser->done(QDialog::Rejected);
+            }
+        }
+    });
+    closer.start(100);
+    const QString account = QStringLiteral("Applications/com.tencent.xin/Documents/%1/DB/MM.sqlite")
+                                .arg(wechat::accountFolder(1));
+    QString single = m_fx->recordDict.value(account), singleRoot = QString(account).remove(QStringLiteral("DB/MM.sqlite"));
+    actWechatExecute(nullptr, {single}, {singleRoot}, single, singleRoot, m_fx->recordDict, m_fx->backupPath);
+    QCOMPARE(opened, QStringLiteral("3 1"));
+
     // Cancel in the chooser leaves the current account as it was.
     QString dbFile = QStringLiteral("keep"), root = QStringLiteral("keep/");
     answer(false, 0);

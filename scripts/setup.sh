@@ -11,7 +11,12 @@ packages=(
     libswresample-dev libswscale-dev libavutil-dev
     libsdl2-dev libsdl2-mixer-dev
     xvfb xauth ffmpeg sqlite3
+    libopencore-amrnb-dev
 )
+# The SILK voice decoder runs on Node.js; install Debian's only when no node is present
+# (a node from elsewhere brings its own npm, which Debian's npm package would conflict with).
+command -v node >/dev/null || packages+=(nodejs)
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -25,4 +30,11 @@ if ((${#missing[@]})); then
     ((EUID == 0)) || sudo=(sudo)
     "${sudo[@]}" apt-get update -qq
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# silk-wasm for tools/silkdecoder, at the version pinned in its package-lock.json.
+silk="$(cd "$(dirname "$0")/.." && pwd)/tools/silkdecoder"
+if [[ ! -f "$silk/node_modules/silk-wasm/package.json" || "$silk/package-lock.json" -nt "$silk/node_modules/.package-lock.json" ]]; then
+    echo "setup: npm ci in tools/silkdecoder"
+    (cd "$silk" && npm ci --no-audit --no-fund --loglevel=error)
 fi

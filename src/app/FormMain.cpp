@@ -6,6 +6,7 @@
 #include "app/Language.h"
 #include "backup/BackupFileManager.h"
 #include "backup/BackupInfo.h"
+#include "chat/WechatAction.h"
 #include "tables/PersonalDataTables.h"
 #include "util/Error.h"
 #include "util/EventPump.h"
@@ -621,7 +622,7 @@ void TFormMain::actWechatUpdate()
 }
 
 // The data views. Each opens its window from the index: RealFileName of the field named in
-// its enabling rule. Camera, recordings and WeChat windows are not part of the program yet.
+// its enabling rule. Camera and recordings windows are not part of the program yet.
 
 void TFormMain::actSmsExecute()
 {
@@ -650,7 +651,11 @@ void TFormMain::actContactExecute()
 
 void TFormMain::actCameraExecute() {}
 void TFormMain::actRecordingExecute() {}
-void TFormMain::actWechatExecute() {}
+void TFormMain::actWechatExecute()
+{
+    ::actWechatExecute(this, FWechatDbs, FWechatRoots, FWechatDbFile, FWechatRoot, FRecordDict,
+                       m_loadedBackupPath);
+}
 
 // File tree and export.
 

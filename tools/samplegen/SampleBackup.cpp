@@ -1,5 +1,8 @@
 #include "SampleBackup.h"
 
+#include "PhoneDatabases.h"
+#include "WechatData.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -335,6 +338,7 @@ SampleBackup SampleBackup::demo()
     backup.addFile(QStringLiteral("HomeDomain"), QStringLiteral("Library/Preferences/com.apple.demo.plist"),
                    "<plist version=\"1.0\"><dict/></plist>\n");
     backup.addFiller(400, 7);
-    void addPhoneDatabases(SampleBackup&); addPhoneDatabases(backup); // PhoneDatabases.h
+    addPhoneDatabases(backup);
+    wechat::addWechatData(backup);
     return backup;
 }

@@ -1,0 +1,329 @@
+#include "chat/ChatPage.h"
+
+#include "chat/ChatStyle.h"
+#include "chat/FriendInfo.h"
+#include "util/Error.h"
+
+#include <QSaveFile>
+#include <QUrl>
+
+#include <pugixml.hpp>
+
+namespace {
+
+const QString kReplace = QStringLiteral("%REPLACE%");
+const QString kReplaceName = QStringLiteral("%REPLACE_NAME%");
+const QString kReplaceWidth = QStringLiteral("%REPLACE_WIDTH%");
+
+const QString kLeftColumn =
+    QStringLiteral("\t<div class=\"leftd\">\r\n\t\t%REPLACE%\r\n\t</div>\r\n");
+const QString kLeftHeader =
+    QStringLiteral("<div class=\"leftimg\">\r\n\t\t\t%REPLACE%\r\n\t\t</div>\r\n");
+const QString kLeftBubble =
+    QStringLiteral("<div class=\"speech left\">\r\n\t\t\t%REPLACE%\r\n\t\t</div>");
+const QString kLeftClass = QStringLiteral("class=\"speech left\"");
+const QString kLeftClassCentred = QStringLiteral("class=\"speech left\" align=\"center\"");
+const QString kRightColumn =
+    QStringLiteral("\t<div class=\"rightd\">\r\n\t\t%REPLACE%\r\n\t</div>\r\n");
+const QString kRightHeader =
+    QStringLiteral("<div class=\"rightimg\">\r\n\t\t\t%REPLACE%\r\n\t\t</div>\r\n");
+const QString kRightBubble =
+    QStringLiteral("<div class=\"speech right\">\r\n\t\t\t%REPLACE%\r\n\t\t</div>");
+const QString kRightClass = QStringLiteral("class=\"speech right\"");
+const QString kRightClassCentred = QStringLiteral("class=\"speech right\" align=\"center\"");
+
+const QString kThumbStart =
+    QStringLiteral("<IMG style=\"cursor:hand;max-width:150px;max-height:150px\" src=\"");
+const QString kImageThumbEnd = QStringLiteral(
+    "\" onclick=\"location.href='image://%REPLACE_NAME%';\" style=\"cursor: pointer;\">");
+const QString kVideoBlock = QStringLiteral(
+    "<div class=\"block\" onclick=\"location.href='video://%REPLACE%';\" style=\"cursor: "
+    "pointer;\"><span class=\"play-button\\\" onclick=\"location.href='video://%REPLACE%';\" "
+    "style=\"cursor: pointer;\"><span onclick=\"location.href='video://%REPLACE%';\" "
+    "style=\"cursor: pointer;\"></span></span></div>\r\n");
+const QString kVideoThumbEnd = QStringLiteral(
+    "\" onclick=\"location.href='video://%REPLACE_NAME%';\" style=\"cursor: pointer;\">>");
+
+const QString kVoiceLenLeft =
+    QStringLiteral("\t\t<div class=\"audio_len left\">%REPLACE%</div>\r\n");
+const QString kVoiceLenRight =
+    QStringLiteral("\t\t<div class=\"audio_len right\">%REPLACE%</div>\r\n");
+const QString kVoiceIconLeft = QStringLiteral(
+    "\t\t<div class=\"sound_block left\" onclick=\"location.href='audio://%REPLACE_NAME%';\" "
+    "style=\"cursor: pointer;\">\r\n\t\t\t<div id=\"sound1\" class=\"sound1 "
+    "left\"></div>\r\n\t\t\t<div "
+    "id=\"sound2\" class=\"sound2 left\"></div>\r\n\t\t\t<div id=\"sound3\" class=\"sound3 "
+    "left\"></div>\r\n\t\t</div>\r\n");
+const QString kVoiceIconRight = QStringLiteral(
+    "\t\t<div class=\"sound_block right\" onclick=\"location.href='audio://%REPLACE_NAME%';\" "
+    "style=\"cursor: pointer;\">\r\n\t\t\t<div id=\"sound1\" class=\"sound1 "
+    "right\"></div>\r\n\t\t\t<div "
+    "id=\"sound2\" class=\"sound2 right\"></div>\r\n\t\t\t<div id=\"sound3\" class=\"sound3 "
+    "right\"></div>\r\n\t\t</div>\r\n");
+const QString kVoiceBarLeft =
+    QStringLiteral("\t\t<div class=\"speech left audio\" style=\"width:%REPLACE_WIDTH%px\" "
+                   "onclick=\"location.href='audio://%REPLACE_NAME%';\" style=\"cursor: "
+                   "pointer;\">&nbsp;&nbsp;&nbsp;&nbsp;</div>\r\n");
+const QString kVoiceBarRight =
+    QStringLiteral("\t\t<div class=\"speech right audio\" style=\"width:%REPLACE_WIDTH%px\" "
+                   "onclick=\"location.href='audio://%REPLACE_NAME%';\" style=\"cursor: "
+                   "pointer;\">&nbsp;&nbsp;&nbsp;&nbsp;</div>\r\n");
+
+const QString kLinkWithAddress = QStringLiteral(
+    "分享链接：<a href=\"%1\" target=\"_blank\">%2</br><a style=\"color:#888\">%3</a></a>");
+const QString kLinkWithoutAddress =
+    QStringLiteral("分享链接：<a>%1</br><a style=\"color:#888\">%2</a></a>");
+const QString kLiveLocation = QStringLiteral("<a style=\"color:#888\"> 实时位置信息... </a>");
+const QString kCall = QStringLiteral("<a style=\"color:#888\">通话时长：%1:%2:%3</a>");
+const QString kPageBody =
+    QStringLiteral("<body oncontextmenu=\"return false;\">\r\n%REPLACE%</body>\r\n");
+
+QString fill(QString templ, const QString& placeholder, const QString& value)
+{
+    return templ.replace(placeholder, value);
+}
+
+// An integer as Delphi's StrToInt reads it; anything else is a failure of the build.
+int toInteger(const QString& text)
+{
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    if (!ok || text.trimmed() != text)
+        throw Error(QStringLiteral("'%1' is not a valid integer value").arg(text));
+    return value;
+}
+
+// All text below a node, as an XML DOM's text property gives it.
+QString nodeText(const pugi::xml_node& node)
+{
+    QByteArray text;
+    struct Collect : pugi::xml_tree_walker
+    {
+        QByteArray* out;
+        bool for_each(pugi::xml_node& n) override
+        {
+            if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata)
+                out->append(n.value());
+            return true;
+        }
+    } walker;
+    walker.out = &text;
+    if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata)
+        text = node.value();
+    else
+        const_cast<pugi::xml_node&>(node).traverse(walker);
+    return QString::fromUtf8(text);
+}
+
+// Loads a payload; reports a parse failure and returns false, leaving doc empty.
+bool loadPayload(pugi::xml_document& doc, const QString& xml, const PayloadFailure& failure)
+{
+    doc.reset();
+    const QByteArray bytes = xml.toUtf8();
+    const pugi::xml_parse_result result = doc.load_buffer(bytes.constData(), size_t(bytes.size()));
+    if (result)
+        return true;
+    doc.reset();
+    if (failure)
+        failure(QStringLiteral("Invalid XML payload: %1 (at offset %2)")
+                    .arg(QString::fromUtf8(result.description()))
+                    .arg(qint64(result.offset)));
+    return false;
+}
+
+// The text of the first node matching xpath below the document element, or empty.
+QString selectText(const pugi::xml_document& doc, const char* xpath)
+{
+    const pugi::xml_node root = doc.document_element();
+    if (!root)
+        return {};
+    const pugi::xpath_node found = root.select_node(xpath);
+    return found ? nodeText(found.node()) : QString();
+}
+
+} // namespace
+
+QString htmlEscape(const QString& text)
+{
+    QString out;
+    out.reserve(text.size() + text.size() / 8);
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case '&':
+            out += QLatin1String("&amp;");
+            break;
+        case '<':
+            out += QLatin1String("&lt;");
+            break;
+        case '>':
+            out += QLatin1String("&gt;");
+            break;
+        case '"':
+            out += QLatin1String("&quot;");
+            break;
+        case '\'':
+            out += QLatin1String("&#39;");
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+int voiceSeconds(const QString& message)
+{
+    static const QString key = QStringLiteral("voicelength=\"");
+    const qsizetype at = message.indexOf(key);
+    if (at < 0)
+        throw Error(QStringLiteral("voice message without voicelength"));
+    const qsizetype from = at + key.size();
+    const qsizetype to = message.indexOf(QLatin1Char('"'), from);
+    const int ms = toInteger(message.mid(from, to < 0 ? -1 : to - from));
+    return ms / 1000 + (ms % 1000) / 500;
+}
+
+int voiceWidth(int seconds)
+{
+    return std::min(seconds * 10 + 60, 190);
+}
+
+QString imageMessageHtml(const QString& thumbCopy, const QString& imageName)
+{
+    return fill(kThumbStart + htmlEscape(thumbCopy) + kImageThumbEnd, kReplaceName, imageName);
+}
+
+QString videoMessageHtml(const QString& thumbStored, const QString& videoName)
+{
+    const QString block = fill(kVideoBlock, kReplace, videoName);
+    return fill(block + kThumbStart + htmlEscape(thumbStored) + kVideoThumbEnd, kReplaceName,
+                videoName);
+}
+
+QString voiceMessageHtml(bool sent, int seconds, const QString& playName)
+{
+    const QString lengthText = QString::number(seconds) + QLatin1Char('"');
+    QString c = sent ? fill(kVoiceLenRight, kReplace, lengthText) + kVoiceIconRight + kVoiceBarRight
+                     : fill(kVoiceLenLeft, kReplace, lengthText) + kVoiceIconLeft + kVoiceBarLeft;
+    c.replace(kReplaceWidth, QString::number(voiceWidth(seconds)));
+    c.replace(kReplaceName, playName);
+    return c;
+}
+
+QString sharedLinkHtml(const QString& message, const PayloadFailure& failure)
+{
+    const qsizetype msg = message.indexOf(QLatin1String("<msg>"));
+    const QString x = msg >= 0 ? message.mid(msg) : message;
+    pugi::xml_document doc;
+    QString kind, title, des, url;
+    if (loadPayload(doc, x, failure)) {
+        kind = selectText(doc, "//type");
+        title = selectText(doc, "//title");
+        des = selectText(doc, "//des");
+        url = selectText(doc, "//url");
+    }
+    if (kind == QLatin1String("17"))
+        return kLiveLocation;
+    const QString address = trimControls(url);
+    const QUrl parsed(address);
+    const QString scheme = parsed.scheme().toLower();
+    if (!address.isEmpty() && parsed.isValid() &&
+        (scheme == QLatin1String("http") || scheme == QLatin1String("https")))
+        return kLinkWithAddress.arg(htmlEscape(url), htmlEscape(title), htmlEscape(des));
+    return kLinkWithoutAddress.arg(htmlEscape(title), htmlEscape(des));
+}
+
+QString callHtml(const QString& message, const PayloadFailure& failure)
+{
+    pugi::xml_document doc;
+    QString d;
+    if (loadPayload(doc, message, failure))
+        d = selectText(doc, "//duration");
+    if (d.isEmpty())
+        d = QStringLiteral("0");
+    const int secs = toInteger(d);
+    const int h = secs / 3600;
+    const int mi = secs / 60 - h * 60;
+    const int s = secs - h * 3600 - mi * 60;
+    return kCall.arg(h).arg(mi).arg(s);
+}
+
+QString messageEntry(bool sent, int type, const QString& header, const QString& content)
+{
+    const QString& column = sent ? kRightColumn : kLeftColumn;
+    QString bubble;
+    if (type == 34) {
+        bubble = content;
+    } else {
+        bubble = fill(sent ? kRightBubble : kLeftBubble, kReplace, content);
+        if (type == 3 || type == 43) {
+            // Only the template's own class attribute: the content was placed first, but the
+            // escaped text cannot hold a raw quote, so no message text can match it.
+            bubble.replace(sent ? kRightClass : kLeftClass,
+                           sent ? kRightClassCentred : kLeftClassCentred);
+        }
+    }
+    return fill(column, kReplace, fill(sent ? kRightHeader : kLeftHeader, kReplace, header)) +
+           fill(column, kReplace, bubble);
+}
+
+void appendFileLines(QByteArray& out, const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    const char* p = utf8.constData();
+    const qsizetype n = utf8.size();
+    qsizetype lineStart = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char c = p[i];
+        if (c != '\r' && c != '\n')
+            continue;
+        out.append(p + lineStart, i - lineStart);
+        out.append("\r\n", 2);
+        if (c == '\r' && i + 1 < n && p[i + 1] == '\n')
+            ++i;
+        lineStart = i + 1;
+    }
+    if (lineStart < n) {
+        out.append(p + lineStart, n - lineStart);
+        out.append("\r\n", 2);
+    }
+}
+
+void ChatPageWriter::addEntry(const QString& entry)
+{
+    // Each entry ends with CR LF, so no line end is split between two entries.
+    appendFileLines(m_entries, entry + QLatin1String("\r\n"));
+    ++m_count;
+}
+
+namespace {
+
+void writeFile(const QString& path, std::initializer_list<const QByteArray*> parts)
+{
+    QSaveFile file(path);
+    bool ok = file.open(QIODevice::WriteOnly);
+    for (const QByteArray* part : parts)
+        ok = ok && file.write(*part) == part->size();
+    if (!ok || !file.commit())
+        throw Error(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+}
+
+} // namespace
+
+void ChatPageWriter::save(const QString& path) const
+{
+    const qsizetype split = kPageBody.indexOf(kReplace);
+    QByteArray head("\xEF\xBB\xBF");
+    appendFileLines(head, chatStyleBlock() + kPageBody.left(split));
+    QByteArray tail;
+    appendFileLines(tail, kPageBody.mid(split + kReplace.size()));
+    writeFile(path, {&head, &m_entries, &tail});
+}
+
+void SaveTextToFile(const QString& text, const QString& path)
+{
+    QByteArray out("\xEF\xBB\xBF");
+    out.reserve(text.size() * 3 / 2 + 16);
+    appendFileLines(out, text);
+    writeFile(path, {&out});
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// Pieces of the chat history page. Every literal here is the page's output format; the page is
+// a local file that runs script, so text written by other people is escaped before it goes in.
+
+// Escapes &, <, >, " and ' so that the text shows as text, also inside an attribute.
+QString htmlEscape(const QString& text);
+
+// Seconds of a voice message from its payload's voicelength="ms" attribute, a half second
+// going up. Throws an Error when the attribute is missing or is no integer.
+int voiceSeconds(const QString& message);
+// The voice bar's width: 10 px a second over 60, at most 190.
+int voiceWidth(int seconds);
+
+QString imageMessageHtml(const QString& thumbCopy, const QString& imageName);
+QString videoMessageHtml(const QString& thumbStored, const QString& videoName);
+QString voiceMessageHtml(bool sent, int seconds, const QString& playName);
+
+// Reports an unreadable payload; the build goes on with empty values.
+using PayloadFailure = std::function<void(const QString& text)>;
+
+// Type 49: a shared link, or the live-location notice. Only http and https addresses become
+// links; the address, title and description are escaped.
+QString sharedLinkHtml(const QString& message, const PayloadFailure& failure);
+// Type 50: the call's duration as h:m:s. Throws an Error when the duration is no integer.
+QString callHtml(const QString& message, const PayloadFailure& failure);
+
+// One message's entry: the header column followed by the content column. Types 3 and 43 centre
+// their bubble; type 34 brings its own markup and gets no bubble.
+QString messageEntry(bool sent, int type, const QString& header, const QString& content);
+
+// The page: style block, then the body holding the entries, each followed by CR LF. Entries are
+// kept as the file's bytes already (UTF-8, CR LF line ends): a 100,000-message page is built
+// and written without ever holding the whole text twice.
+class ChatPageWriter final
+{
+    Q_DISABLE_COPY_MOVE(ChatPageWriter)
+
+public:
+    ChatPageWriter() = default;
+
+    void addEntry(const QString& entry);
+    bool isEmpty() const { return m_count == 0; }
+    qsizetype count() const { return m_count; }
+
+    // Writes the page as SaveTextToFile would write its whole text. Throws an Error on failure.
+    void save(const QString& path) const;
+
+private:
+    QByteArray m_entries;
+    qsizetype m_count = 0;
+};
+
+// Appends text as UTF-8 with every line end (CR, LF or CR LF) written as CR LF, and a CR LF
+// after a last line that has none.
+void appendFileLines(QByteArray& out, const QString& text);
+
+// Writes text as UTF-8 with a byte-order mark, every line ended by CR LF. Replaces the file;
+// throws an Error naming the path on failure.
+void SaveTextToFile(const QString& text, const QString& path);

@@ -1,0 +1,45 @@
+#include "chat/ChatSchemes.h"
+
+#include <QWebEngineProfile>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlScheme>
+#include <QWebEngineUrlSchemeHandler>
+
+namespace {
+
+constexpr const char* kSchemes[] = {"image", "video", "audio"};
+
+// Serves nothing: the links stand for files that the chat window opens in its own views.
+class ChatSchemeHandler final : public QWebEngineUrlSchemeHandler
+{
+public:
+    using QWebEngineUrlSchemeHandler::QWebEngineUrlSchemeHandler;
+    void requestStarted(QWebEngineUrlRequestJob* job) override
+    {
+        job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+    }
+};
+
+} // namespace
+
+void registerChatSchemes()
+{
+    for (const char* name : kSchemes) {
+        if (QWebEngineUrlScheme::schemeByName(name).name() == name)
+            continue;
+        QWebEngineUrlScheme scheme(name);
+        scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+        scheme.setFlags(QWebEngineUrlScheme::LocalScheme | QWebEngineUrlScheme::LocalAccessAllowed);
+        QWebEngineUrlScheme::registerScheme(scheme);
+    }
+}
+
+void installChatSchemeHandler(QWebEngineProfile* profile)
+{
+    for (const char* name : kSchemes) {
+        if (profile->urlSchemeHandler(name))
+            continue;
+        // The profile keeps a pointer only; parenting the handler to it ties their lifetimes.
+        profile->installUrlSchemeHandler(name, new ChatSchemeHandler(profile));
+    }
+}

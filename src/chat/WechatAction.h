@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+// What the main window's Wechat action does: with one account database the chat window opens
+// on the current one; with more the chooser asks first, and the choice becomes current
+// (FWechatDbFile, FWechatRoot) for the next press. Cancel changes nothing.
+void actWechatExecute(QWidget* parent, const QStringList& FWechatDbs,
+                      const QStringList& FWechatRoots, QString& FWechatDbFile, QString& FWechatRoot,
+                      const QHash<QString, QString>& FRecordDict, const QString& backupPath);

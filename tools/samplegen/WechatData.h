@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <map>
+#include <vector>
+
+class SampleBackup;
+
+// WeChat's data as the demo backup and the chat tests need it: MM.sqlite with its friend table
+// and conversation tables, and the media files of images, videos and voice messages.
+namespace wechat {
+
+inline constexpr char kDomain[] = "AppDomain-com.tencent.xin";
+
+struct Friend
+{
+    QString usrName;
+    QString nickName;
+    QByteArray shortPy; // as stored; see remarkRecord()
+    int type = 3;
+};
+
+struct Message
+{
+    qint64 createTime = 0; // Unix seconds
+    QString message;
+    int type = 1;
+    int des = 0; // 0 sent by the owner, else received
+    qint64 localId = 0;
+};
+
+// An MM.sqlite to write: friends, and conversations by UsrName (each one table Chat_<md5>).
+struct Database
+{
+    std::vector<Friend> friends;
+    std::map<QString, std::vector<Message>> chats;
+
+    // Writes the database file (replacing it). Throws std::runtime_error on failure.
+    void write(const QString& path) const;
+    QByteArray bytes() const;
+};
+
+// ShortPY's tagged record for a remark: 0x0A, the length, the UTF-8 bytes, 0x12 0x00.
+QByteArray remarkRecord(const QString& remark);
+
+// A JPEG picture of w x h in one colour with a caption.
+QByteArray jpegImage(int w, int h, quint32 rgb, const QString& caption);
+// An H.264 MP4 test clip, made with the ffmpeg tool. Throws when ffmpeg fails.
+QByteArray mp4Video(double seconds, int w, int h);
+// A tone as stored AMR-NB voice (12.2 kbit/s frames, without the "#!AMR\n" file header).
+QByteArray amrVoice(double seconds, double frequency);
+// A tone as stored SILK v3 voice (0x02 then "#!SILK_V3"), encoded by silk-wasm through node.
+QByteArray silkVoice(double seconds, double frequency, int sampleRate = 24000);
+
+// The folder under Documents/ of the demo accounts.
+QString accountFolder(int account);
+
+// Adds the two demo accounts with their media to backup.
+void addWechatData(SampleBackup& backup);
+
+} // namespace wechat

@@ -124,11 +124,12 @@ void TAVPlayer::ConfigureVideoFilters(AVFrame* frame)
 
     const AVRational tb = st->time_base;
     const AVRational sar = st->codecpar->sample_aspect_ratio;
-    QByteArray args = QByteArray::asprintf(
+    QByteArray args = QString::asprintf(
         "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", AlignWidth(frame->width),
-        frame->height, frame->format, tb.num, tb.den, sar.num, std::max(sar.den, 1));
+        frame->height, frame->format, tb.num, tb.den, sar.num, std::max(sar.den, 1))
+                           .toUtf8();
     if (frameRate.num && frameRate.den)
-        args += QByteArray::asprintf(":frame_rate=%d/%d", frameRate.num, frameRate.den);
+        args += QString::asprintf(":frame_rate=%d/%d", frameRate.num, frameRate.den).toUtf8();
 
     AVFilterContext* source = nullptr;
     if (avfilter_graph_create_filter(&source, avfilter_get_by_name("buffer"), "ffplay_buffer",

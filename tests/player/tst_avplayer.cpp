@@ -1,0 +1,553 @@
+#include "player/AVPlayer.h"
+#include "util/Error.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <optional>
+#include <thread>
+
+namespace {
+
+struct Picture
+{
+    double pts = 0;
+    int serial = 0;
+    int width = 0;
+    int height = 0;
+    int format = -1;
+    int slotWidth = 0;
+    int slotHeight = 0;
+};
+
+struct Samples
+{
+    double pts = 0;
+    int serial = 0;
+    int format = -1;
+    int sampleRate = 0;
+    int channels = 0;
+};
+
+template <typename Pred>
+bool waitUntil(Pred pred, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!pred()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// Reads the next picture as the refresh side would, skipping pictures of an older serial.
+std::optional<Picture> takePicture(TAVPlayer& player, int timeoutMs = 5000)
+{
+    TFrameQueue* q = player.PictureQueue();
+    std::optional<Picture> result;
+    waitUntil(
+        [&] {
+            TVideoFrame* vp = q->peek_readable(false);
+            if (!vp)
+                return false;
+            if (vp->serial != player.VideoQueue()->Serial()) {
+                q->next();
+                return false;
+            }
+            Picture p;
+            p.pts = vp->pts;
+            p.serial = vp->serial;
+            p.slotWidth = vp->width;
+            p.slotHeight = vp->height;
+            if (vp->bmp) {
+                p.width = vp->bmp->width;
+                p.height = vp->bmp->height;
+                p.format = vp->bmp->format;
+            }
+            q->next();
+            result = p;
+            return true;
+        },
+        timeoutMs);
+    return result;
+}
+
+std::optional<Samples> takeSamples(TAVPlayer& player, int timeoutMs = 5000)
+{
+    TFrameQueue* q = player.SampleQueue();
+    std::optional<Samples> result;
+    waitUntil(
+        [&] {
+            TVideoFrame* af = q->peek_readable(false);
+            if (!af)
+                return false;
+            if (af->serial != player.AudioQueue()->Serial()) {
+                q->next();
+                return false;
+            }
+            result = Samples{af->pts, af->serial, af->frame->format, af->frame->sample_rate,
+                             af->frame->ch_layout.nb_channels};
+            q->next();
+            return true;
+        },
+        timeoutMs);
+    return result;
+}
+
+} // namespace
+
+class TestAVPlayer : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void picturesAreAlignedAndCropped_data();
+    void picturesAreAlignedAndCropped();
+    void audioFillsSampleQueue_data();
+    void audioFillsSampleQueue();
+    void rawSamplesUseRateAndChannels();
+    void seekRaisesSerialsAndMoves();
+    void endOfInputMarkerOnce();
+    void attachedPictureAfterOpenAndSeek();
+    void subtitleStreamIsListed();
+    void optionRouting_data();
+    void optionRouting();
+    void openFailures_data();
+    void openFailures();
+    void truncatedFilePlaysWhatItCan();
+    void closeJoinsQuickly_data();
+    void closeJoinsQuickly();
+    void logLinesGoToTheirPlayer();
+    void reopenKeepsConfiguration();
+
+private:
+    QString path(const char* name) const { return m_dir.filePath(QLatin1String(name)); }
+    void ffmpeg(const QStringList& args);
+
+    QTemporaryDir m_dir;
+};
+
+void TestAVPlayer::ffmpeg(const QStringList& args)
+{
+    QProcess p;
+    p.setWorkingDirectory(m_dir.path());
+    p.start(QStringLiteral("ffmpeg"),
+            QStringList{"-hide_banner", "-loglevel", "error", "-y"} + args);
+    QVERIFY2(p.waitForFinished(60000), qPrintable(args.join(' ')));
+    QVERIFY2(p.exitCode() == 0, qPrintable(QString::fromLocal8Bit(p.readAllStandardError())));
+}
+
+void TestAVPlayer::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    const QStringList x264{"-c:v", "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"};
+    ffmpeg(QStringList{"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=3", "-f",
+                       "lavfi", "-i", "sine=frequency=440:duration=3", "-g", "10"} +
+           x264 + QStringList{"-c:a", "aac", "-movflags", "+faststart", "av.mp4"});
+    ffmpeg(QStringList{"-f", "lavfi", "-i", "testsrc=size=1000x562:rate=25:duration=1"} + x264 +
+           QStringList{"v1000.mp4"});
+    ffmpeg(QStringList{"-f", "lavfi", "-i", "testsrc=size=1920x1080:rate=25:duration=0.4"} +
+           x264 + QStringList{"v1080.mp4"});
+    ffmpeg({"-f", "lavfi", "-i", "testsrc=size=64x48", "-frames:v", "1", "cover.png"});
+    ffmpeg({"-f", "lavfi", "-i", "sine=duration=2", "-i", "cover.png", "-map", "0", "-map", "1",
+            "-c:a", "libmp3lame", "-c:v", "png", "-disposition:v", "attached_pic",
+            "-id3v2_version", "3", "cover.mp3"});
+    ffmpeg({"-f", "lavfi", "-i", "sine=duration=1.5:sample_rate=22050", "tone.wav"});
+    ffmpeg({"-f", "lavfi", "-i", "sine=duration=2:sample_rate=11780", "-ac", "2", "-f", "s16le",
+            "voice.pcm"});
+    QFile srt(path("subs.srt"));
+    QVERIFY(srt.open(QIODevice::WriteOnly));
+    srt.write("1\n00:00:00,200 --> 00:00:01,500\nHello\n\n");
+    srt.close();
+    ffmpeg(QStringList{"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-i",
+                       "subs.srt"} +
+           x264 + QStringList{"-c:s", "mov_text", "subs.mp4"});
+
+    // A file cut short after its index, one cut before it, and bytes of no format at all.
+    QFile full(path("av.mp4"));
+    QVERIFY(full.open(QIODevice::ReadOnly));
+    const QByteArray bytes = full.readAll();
+    for (auto [name, size] : {std::pair{"cut.mp4", bytes.size() * 6 / 10}, {"trunc.mp4", 0}}) {
+        QFile f(path(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(size ? bytes.left(size) : QByteArray());
+    }
+    QFile moovLast(path("moovlast.mp4"));
+    ffmpeg(QStringList{"-i", "av.mp4", "-c", "copy", "moovlast.mp4"});
+    QVERIFY(moovLast.open(QIODevice::ReadWrite));
+    moovLast.resize(moovLast.size() / 2);
+    QFile garbage(path("garbage.mp4"));
+    QVERIFY(garbage.open(QIODevice::WriteOnly));
+    QByteArray noise(20000, '\0');
+    for (int i = 0; i < noise.size(); ++i)
+        noise[i] = char((i * 7919 + i / 13) & 0xff);
+    garbage.write(noise);
+}
+
+void TestAVPlayer::picturesAreAlignedAndCropped_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("1000x562") << "v1000.mp4" << 1008 << 560;
+    QTest::newRow("1920x1080") << "v1080.mp4" << 1920 << 1072;
+    QTest::newRow("320x240 with audio") << "av.mp4" << 320 << 240;
+}
+
+void TestAVPlayer::picturesAreAlignedAndCropped()
+{
+    QFETCH(QString, file);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    TAVPlayer player;
+    player.OpenMovie(m_dir.filePath(file), false, true);
+    QVERIFY(player.Playing());
+    QCOMPARE(player.VideoStreamCount(), 1);
+    QCOMPARE(player.VideoStreamIndex(), 0);
+    double lastPts = -1;
+    for (int i = 0; i < 6; ++i) {
+        const std::optional<Picture> pic = takePicture(player);
+        QVERIFY(pic);
+        QCOMPARE(pic->format, int(AV_PIX_FMT_BGRA));
+        QCOMPARE(pic->width, width);
+        QCOMPARE(pic->height, height);
+        QCOMPARE(pic->slotWidth, width);
+        QCOMPARE(pic->slotHeight, height);
+        QVERIFY(pic->pts > lastPts);
+        lastPts = pic->pts;
+    }
+    QCOMPARE(player.VideoWidth(), width);
+    QCOMPARE(player.VideoHeight(), height);
+    player.CloseMovie();
+    QVERIFY(!player.Playing());
+    QVERIFY(!player.PictureQueue());
+}
+
+void TestAVPlayer::audioFillsSampleQueue_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<double>("duration");
+    // AAC declares its layout at open: the chain keeps rate and channels. The WAV decoder
+    // names its layout only with the first frame, which rebuilds the chain for the output.
+    QTest::newRow("aac in mp4") << "av.mp4" << 44100 << 1 << 3.0;
+    QTest::newRow("wav") << "tone.wav" << 44100 << 2 << 1.5;
+}
+
+void TestAVPlayer::audioFillsSampleQueue()
+{
+    QFETCH(QString, file);
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(double, duration);
+    TAVPlayer player;
+    player.OpenMovie(m_dir.filePath(file), false, true);
+    QVERIFY(std::fabs(player.Duration() - duration) < 0.1);
+    QCOMPARE(player.AudioStreamCount(), 1);
+    QVERIFY(player.AudioCodecCtx());
+    double lastPts = -1;
+    for (int i = 0; i < 12; ++i) {
+        const std::optional<Samples> s = takeSamples(player);
+        QVERIFY(s);
+        QCOMPARE(s->format, int(AV_SAMPLE_FMT_S16));
+        QCOMPARE(s->sampleRate, rate);
+        QCOMPARE(s->channels, channels);
+        QVERIFY(s->pts > lastPts);
+        lastPts = s->pts;
+        if (file.endsWith(QLatin1String(".mp4")))
+            QVERIFY(takePicture(player)); // keep the video side moving
+    }
+}
+
+// Raw samples of 11780 Hz stereo: the demuxer must know the rate and channel count too, or
+// the duration and positions come out as those of 44100 Hz mono.
+void TestAVPlayer::rawSamplesUseRateAndChannels()
+{
+    TAVPlayer player;
+    player.setInputFormat(QStringLiteral(" s16le "));
+    player.setOptions({QStringLiteral("ar=11780"), QStringLiteral("ac=2")});
+    player.OpenMovie(path("voice.pcm"), false, true);
+    QVERIFY2(std::fabs(player.Duration() - 2.0) < 0.01, qPrintable(QString::number(player.Duration())));
+    QCOMPARE(player.AudioCodecCtx()->sample_rate, 11780);
+    QCOMPARE(player.AudioCodecCtx()->ch_layout.nb_channels, 2);
+    double lastPts = 0;
+    for (;;) {
+        const std::optional<Samples> s = takeSamples(player, 1000);
+        if (!s)
+            break;
+        QCOMPARE(s->channels, 2);
+        lastPts = s->pts;
+    }
+    // The last block starts shortly before the end of the two seconds.
+    QVERIFY2(lastPts > 1.8 && lastPts < 2.0, qPrintable(QString::number(lastPts)));
+    QVERIFY(player.PlaybackFinished());
+}
+
+void TestAVPlayer::seekRaisesSerialsAndMoves()
+{
+    TAVPlayer player;
+    player.OpenMovie(path("av.mp4"), false, true);
+    const std::optional<Picture> first = takePicture(player);
+    QVERIFY(first);
+    QVERIFY(first->pts < 0.5);
+    const int videoSerial = player.VideoQueue()->Serial();
+    const int audioSerial = player.AudioQueue()->Serial();
+
+    player.setPosition(2.0);
+    QVERIFY(waitUntil([&] { return player.VideoQueue()->Serial() > videoSerial; }, 2000));
+    QCOMPARE(player.VideoQueue()->Serial(), videoSerial + 1);
+    QCOMPARE(player.AudioQueue()->Serial(), audioSerial + 1);
+
+    const std::optional<Picture> pic = takePicture(player);
+    QVERIFY(pic);
+    QCOMPARE(pic->serial, videoSerial + 1);
+    // Key frames come every 0.4 s, so the seek lands at most that far before the target.
+    QVERIFY2(pic->pts >= 1.55 && pic->pts <= 2.05, qPrintable(QString::number(pic->pts)));
+    const std::optional<Samples> s = takeSamples(player);
+    QVERIFY(s);
+    QVERIFY2(s->pts >= 1.5 && s->pts <= 2.1, qPrintable(QString::number(s->pts)));
+}
+
+void TestAVPlayer::endOfInputMarkerOnce()
+{
+    TAVPlayer player;
+    player.OpenMovie(path("tone.wav"), false, true);
+    QVERIFY(waitUntil(
+        [&] {
+            takeSamples(player, 0);
+            return player.PlaybackFinished();
+        },
+        5000));
+    player.clearPlaybackFinished();
+    // Null packets keep coming every 10 ms after the end; the marker does not.
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 300) {
+        takeSamples(player, 10);
+        QVERIFY(!player.PlaybackFinished());
+    }
+    QVERIFY(player.Playing());
+}
+
+void TestAVPlayer::attachedPictureAfterOpenAndSeek()
+{
+    TAVPlayer player;
+    player.OpenMovie(path("cover.mp3"), false, true);
+    QCOMPARE(player.VideoStreamCount(), 1);
+    QCOMPARE(player.AudioStreamCount(), 1);
+    std::optional<Picture> pic = takePicture(player);
+    QVERIFY(pic);
+    QCOMPARE(pic->width, 64);
+    QCOMPARE(pic->height, 48);
+    QCOMPARE(pic->format, int(AV_PIX_FMT_BGRA));
+    // Audio flows although the video queue never fills.
+    for (int i = 0; i < 12; ++i)
+        QVERIFY(takeSamples(player));
+    QVERIFY(!takePicture(player, 200)); // queued once
+
+    const int serial = player.VideoQueue()->Serial();
+    player.setPosition(1.0);
+    QVERIFY(waitUntil([&] { return player.VideoQueue()->Serial() > serial; }, 2000));
+    pic = takePicture(player);
+    QVERIFY(pic);
+    QCOMPARE(pic->serial, serial + 1);
+    QCOMPARE(pic->width, 64);
+}
+
+void TestAVPlayer::subtitleStreamIsListed()
+{
+    TAVPlayer player;
+    player.OpenMovie(path("subs.mp4"), false, true);
+    QCOMPARE(player.SubtitleStreamCount(), 1);
+    QCOMPARE(player.SubtitleStreamIndex(), 0);
+    QCOMPARE(player.SubtitleStreamProperties().front()->CodecName(), QStringLiteral("mov_text"));
+    // Text subtitles are decoded and ignored; the pictures keep coming.
+    for (int i = 0; i < 30; ++i)
+        QVERIFY(takePicture(player));
+    QCOMPARE(player.SubtitleFrameQueue()->nb_remaining(), 0);
+
+    TAVPlayer noSubs;
+    noSubs.setDisableSubtitle(true);
+    noSubs.OpenMovie(path("subs.mp4"), false, true);
+    QCOMPARE(noSubs.SubtitleStreamIndex(), -1);
+}
+
+void TestAVPlayer::optionRouting_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("error"); // empty: opens
+    QTest::newRow("unknown name ignored") << QStringList{"no_such_option=1"} << QString();
+    QTest::newRow("decoder option") << QStringList{"threads=2", "flags2=+fast"} << QString();
+    QTest::newRow("container option it uses") << QStringList{"probesize=100000"} << QString();
+    QTest::newRow("container option it does not use")
+        << QStringList{"sample_rate=8000"} << QStringLiteral("Option sample_rate not found!");
+    QTest::newRow("line without value") << QStringList{"justaname"} << QString();
+}
+
+void TestAVPlayer::optionRouting()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, error);
+    TAVPlayer player;
+    player.setOptions(options);
+    try {
+        player.OpenMovie(path("av.mp4"), false, true);
+        QVERIFY2(error.isEmpty(), "the open should have failed");
+        QVERIFY(takePicture(player));
+    } catch (const Error& e) {
+        QVERIFY2(!error.isEmpty(), qPrintable(e.message()));
+        QVERIFY2(e.message().startsWith(QStringLiteral("Failed to open the file:") + error),
+                 qPrintable(e.message()));
+        QVERIFY(!player.Playing());
+    }
+}
+
+void TestAVPlayer::openFailures_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("missing file") << "nothing-here.mp4" << QString()
+                                  << "Can not open file %1 with error!";
+    QTest::newRow("empty file") << "trunc.mp4" << QString() << "Can not open file %1 with error!";
+    QTest::newRow("garbage") << "garbage.mp4" << QString() << "Can not open file %1 with error!";
+    QTest::newRow("index cut off") << "moovlast.mp4" << QString()
+                                   << "Can not open file %1 with error!";
+    QTest::newRow("no audio or video") << "subs.srt" << QString() << "Could not open codecs";
+    QTest::newRow("forced format that does not fit")
+        << "cover.png" << "mp3" << "Can not open file %1 with error!";
+}
+
+void TestAVPlayer::openFailures()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, format);
+    QFETCH(QString, message);
+    TAVPlayer player;
+    player.setInputFormat(format);
+    const QString name = m_dir.filePath(file);
+    try {
+        player.OpenMovie(name, false, true);
+        QFAIL("the open should have failed");
+    } catch (const Error& e) {
+        const QString expected = QStringLiteral("Failed to open the file:") +
+                                 (message.contains(QLatin1String("%1")) ? message.arg(name) : message);
+        QVERIFY2(e.message().startsWith(expected), qPrintable(e.message()));
+    }
+    QVERIFY(!player.Playing());
+    QCOMPARE(player.Duration(), 0.0 + player.Duration()); // readable after a failure
+    // The player stays usable.
+    player.setInputFormat(QString());
+    player.OpenMovie(path("tone.wav"), false, true);
+    QVERIFY(takeSamples(player));
+}
+
+void TestAVPlayer::truncatedFilePlaysWhatItCan()
+{
+    TAVPlayer player;
+    try {
+        player.OpenMovie(path("cut.mp4"), false, true);
+    } catch (const Error& e) {
+        QFAIL(qPrintable(e.message()));
+    }
+    int pictures = 0;
+    QVERIFY(waitUntil(
+        [&] {
+            if (takePicture(player, 0))
+                ++pictures;
+            takeSamples(player, 0);
+            return player.PlaybackFinished();
+        },
+        10000));
+    QVERIFY(pictures > 0);
+    QElapsedTimer t;
+    t.start();
+    player.CloseMovie();
+    QVERIFY(t.elapsed() < 1000);
+}
+
+void TestAVPlayer::closeJoinsQuickly_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("consumeMs");
+    QTest::newRow("queues full") << "av.mp4" << 0;
+    QTest::newRow("while reading") << "av.mp4" << 100;
+    QTest::newRow("after the end") << "tone.wav" << 1500;
+    QTest::newRow("cover picture") << "cover.mp3" << 50;
+}
+
+void TestAVPlayer::closeJoinsQuickly()
+{
+    QFETCH(QString, file);
+    QFETCH(int, consumeMs);
+    TAVPlayer player;
+    player.OpenMovie(m_dir.filePath(file), false, true);
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < consumeMs) {
+        if (player.PictureQueue())
+            takePicture(player, 0);
+        takeSamples(player, 1);
+    }
+    t.restart();
+    player.CloseMovie();
+    QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+    QVERIFY(!player.Playing());
+    player.CloseMovie(); // twice: nothing
+}
+
+void TestAVPlayer::logLinesGoToTheirPlayer()
+{
+    TAVPlayer player;
+    QSignalSpy spy(&player, &TAVPlayer::OnLog);
+    // No entry for this thread: the line is dropped.
+    av_log(nullptr, AV_LOG_ERROR, "unrouted %d\n", 1);
+    QCOMPARE(spy.count(), 0);
+    {
+        LoggerEntry entry(&player);
+        av_log(nullptr, AV_LOG_ERROR, "routed %d\n", 2);
+        av_log(nullptr, AV_LOG_INFO, "below the level\n");
+        std::thread other([] { av_log(nullptr, AV_LOG_ERROR, "other thread\n"); });
+        other.join();
+    }
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(1).toInt(), AV_LOG_ERROR);
+    QCOMPARE(spy.at(0).at(2).toString(), QStringLiteral("routed 2\n"));
+    QCOMPARE(player.LastErrorMessage(), QStringLiteral("routed 2\n"));
+
+    // The threads of an open media log to their player.
+    player.setLogLevel(llDebug);
+    player.OpenMovie(path("av.mp4"), false, true);
+    QVERIFY(takePicture(player));
+    player.CloseMovie();
+    QVERIFY(spy.count() > 1);
+    QCOMPARE(player.GetLevel(), AV_LOG_DEBUG);
+}
+
+void TestAVPlayer::reopenKeepsConfiguration()
+{
+    TAVPlayer player;
+    player.setInputFormat(QStringLiteral("s16le"));
+    player.setOptions({QStringLiteral("ar=11780"), QStringLiteral("ac=2")});
+    player.OpenMovie(path("voice.pcm"), false, true);
+    QVERIFY(takeSamples(player));
+    // Opening again closes the first media completely and applies the same settings.
+    player.OpenMovie(path("voice.pcm"), false, true);
+    QVERIFY(std::fabs(player.Duration() - 2.0) < 0.01);
+    QVERIFY(takeSamples(player));
+    // An ordinary file with the raw options still opens once the format is probed again.
+    player.setInputFormat(QString());
+    player.OpenMovie(path("av.mp4"), false, true);
+    QVERIFY(takePicture(player));
+}
+
+QTEST_GUILESS_MAIN(TestAVPlayer)
+#include "tst_avplayer.moc"

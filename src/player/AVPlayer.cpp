@@ -441,8 +441,8 @@ bool TAVPlayer::StreamOpen()
     InitClock(extclk, nullptr);
 
     // The read thread checks the play range against the duration, so it is known before.
-    const int64_t end = FEndTime != AV_NOPTS_VALUE ? FEndTime : ic->duration;
-    const int64_t start = FStartTime != AV_NOPTS_VALUE ? FStartTime : 0;
+    const int64_t end = FEndTime != AV_NOPTS_VALUE ? FEndTime.load() : ic->duration;
+    const int64_t start = FStartTime != AV_NOPTS_VALUE ? FStartTime.load() : 0;
     FDuration = double(end - start) / 1000000.0;
     FInfinite = ic->duration == AV_NOPTS_VALUE;
 

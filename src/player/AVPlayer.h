@@ -214,7 +214,8 @@ private:
     int QueuePicture(AVFrame* frame, double pts, double duration, int64_t pos, int serial);
     int GetVideoFrame(AVFrame* frame);
 
-    // Configuration.
+    // Configuration. What the worker threads read is atomic, so that a host may change it at
+    // any time.
     QString FInputFormat;
     QStringList FOptions;
     int FThreadCount = 1;
@@ -223,20 +224,20 @@ private:
     QString FAudioFilters;
     std::atomic<bool> FVideoFiltersChanged = false;
     std::atomic<bool> FAudioFiltersChanged = false;
-    bool FFrameDrop = true;
-    double FVolume = 1.0;
+    std::atomic<bool> FFrameDrop = true;
+    std::atomic<double> FVolume = 1.0;
     std::atomic<TAVLogLevel> FLogLevel = llWarning;
-    TAVClock FClockType = clAudio;
-    bool FDisableVideo = false;
-    bool FDisableAudio = false;
-    bool FDisableSubtitle = false;
-    bool FRGBMode = true;
+    std::atomic<TAVClock> FClockType = clAudio;
+    std::atomic<bool> FDisableVideo = false;
+    std::atomic<bool> FDisableAudio = false;
+    std::atomic<bool> FDisableSubtitle = false;
+    std::atomic<bool> FRGBMode = true;
     bool FHardwareAccelerated = false;
     std::atomic<int> FTimeout = 30;
-    int64_t FStartTime = AV_NOPTS_VALUE;
-    int64_t FEndTime = AV_NOPTS_VALUE;
-    TAVSeekMode FSeekMode = smKeyFrame;
-    TAVSeekPositionMode FSeekPositionMode = spDefault;
+    std::atomic<int64_t> FStartTime = AV_NOPTS_VALUE;
+    std::atomic<int64_t> FEndTime = AV_NOPTS_VALUE;
+    std::atomic<TAVSeekMode> FSeekMode = smKeyFrame;
+    std::atomic<TAVSeekPositionMode> FSeekPositionMode = spDefault;
 
     // Open state.
     QString FMovie;

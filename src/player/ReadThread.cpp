@@ -160,7 +160,7 @@ void TAVReadThread::Execute()
         const AVStream* st = ic->streams[pkt->stream_index];
         const int64_t ts = pkt->pts == AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
         const int64_t streamStart = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-        const int64_t start = p->FStartTime != AV_NOPTS_VALUE ? p->FStartTime : 0;
+        const int64_t start = p->FStartTime != AV_NOPTS_VALUE ? p->FStartTime.load() : 0;
         const bool inRange = p->FEndTime == AV_NOPTS_VALUE || ts == AV_NOPTS_VALUE ||
                              double(ts - streamStart) * av_q2d(st->time_base) - start / 1000000.0 <=
                                  p->FDuration;

@@ -511,10 +511,24 @@ bool TAVPlayer::OpenVideoComponent()
         if (!ctx || !OpenCodec(ctx.get(), st, avcodec_find_decoder(st->codecpar->codec_id)))
             return false;
     }
+    const bool hardware = ctx->codec != avcodec_find_decoder(st->codecpar->codec_id);
     st->discard = AVDISCARD_DEFAULT;
     m_videoWidth = ctx->width;
     m_videoHeight = ctx->height;
     viddec = std::make_unique<TDecoder>(this, &continue_read_thread, FVideoQ.get(), std::move(ctx));
+    if (hardware) {
+        // A Quick Sync decoder opens without its device and then fails on every packet.
+        viddec->setFallback([this, st]() -> CodecPointer {
+            try {
+                CodecPointer other = AllocCodecContext(st);
+                if (other &&
+                    OpenCodec(other.get(), st, avcodec_find_decoder(st->codecpar->codec_id)))
+                    return other;
+            } catch (const std::exception&) {
+            }
+            return nullptr;
+        });
+    }
     FVideoStream = st;
     viddec->start(std::make_unique<TAVVideoThread>(this));
     queue_attachments_req = true;
@@ -756,6 +770,40 @@ double TAVPlayer::Position() const
         clock = 0;
     const double result = std::min(clock - start / 1000000.0, limit);
     return result > 0 ? result : 0;
+}
+
+static void selectStream(std::atomic<int>& index, int value, int count,
+                         std::atomic<bool>& changed, const char* error,
+                         std::atomic<double>& savedPosition, double position)
+{
+    if (value == index)
+        return;
+    // A new index outside the list would make the swap open nothing; it is refused as well.
+    if (index < 0 || index >= count || value < 0 || value >= count)
+        throw Error(QString::fromLatin1(error));
+    index = value;
+    savedPosition = position;
+    changed = true;
+}
+
+void TAVPlayer::setVideoStreamIndex(int value)
+{
+    selectStream(FVideoStreamIndex, value, VideoStreamCount(), FVideoStreamChanged,
+                 "Invalid Video Stream Index", FSavedPosition, Position());
+}
+
+void TAVPlayer::setAudioStreamIndex(int value)
+{
+    selectStream(FAudioStreamIndex, value, AudioStreamCount(), FAudioStreamChanged,
+                 "Invalid Audio Stream Index", FSavedPosition, Position());
+}
+
+void TAVPlayer::setSubtitleStreamIndex(int value)
+{
+    if (value != FSubtitleStreamIndex) {
+        FSubtitleStreamIndex = value;
+        FSubtitleStreamChanged = true;
+    }
 }
 
 void TAVPlayer::setPosition(double x)

@@ -133,6 +133,10 @@ public:
     int VideoStreamIndex() const { return FVideoStreamIndex; }
     int AudioStreamIndex() const { return FAudioStreamIndex; }
     int SubtitleStreamIndex() const { return FSubtitleStreamIndex; }
+    // Selecting another stream while playing; the read thread swaps it.
+    void setVideoStreamIndex(int value);
+    void setAudioStreamIndex(int value);
+    void setSubtitleStreamIndex(int value);
     int VideoStreamCount() const { return int(FVideoIdxList.size()); }
     int AudioStreamCount() const { return int(FAudioIdxList.size()); }
     int SubtitleStreamCount() const { return int(FSubtitleIdxList.size()); }

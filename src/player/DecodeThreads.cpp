@@ -1,6 +1,11 @@
 #include "player/AVPlayer.h"
 #include "player/Threads.h"
 
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -71,6 +76,17 @@ void TAVVideoThread::Execute()
             p->ConfigureVideoFilters(frame.get());
             p->FVideoFiltersChanged = false;
         }
+
+        // The chain's source declares the aligned width. A frame whose rows hold that many
+        // pixels declares it too, which changes nothing downstream and spares the source's
+        // warning about a size change on every frame.
+        const int aligned = AlignWidth(frame->width);
+        int linesizes[4] = {};
+        if (aligned != frame->width &&
+            av_image_fill_linesizes(linesizes, AVPixelFormat(frame->format), aligned) >= 0 &&
+            std::equal(linesizes, linesizes + 4, frame->linesize,
+                       [](int need, int have) { return need <= have; }))
+            frame->width = aligned;
 
         if (av_buffersrc_add_frame(p->filt_src, frame.get()) < 0)
             return;

@@ -46,6 +46,7 @@ int TDecoder::receive(AVFrame* frame)
     const int ret = avcodec_receive_frame(ctx, frame);
     if (ret < 0)
         return ret;
+    m_gotFrame = true;
     if (ctx->codec_type == AVMEDIA_TYPE_VIDEO) {
         frame->pts = frame->best_effort_timestamp;
     } else {
@@ -93,30 +94,38 @@ int TDecoder::fetch()
     }
 }
 
+bool TDecoder::useFallback(int error)
+{
+    if (m_gotFrame || !m_fallback || error == AVERROR(EAGAIN) || error == AVERROR_EOF)
+        return false;
+    CodecPointer other = std::exchange(m_fallback, nullptr)();
+    if (!other)
+        return false;
+    m_avctx = std::move(other);
+    return true;
+}
+
 int TDecoder::decode_frame(AVFrame* frame, AVSubtitle* sub)
 {
-    AVCodecContext* ctx = m_avctx.get();
     while (!m_queue->AbortRequest()) {
+        AVCodecContext* ctx = m_avctx.get();
         // Frames the decoder still holds belong to pkt_serial; after a seek they are stale
         // and the flush marker ahead in the queue discards them.
         if (ctx->codec_type != AVMEDIA_TYPE_SUBTITLE && m_queue->Serial() == pkt_serial) {
-            for (;;) {
-                if (m_queue->AbortRequest())
-                    return -1;
-                const int ret = receive(frame);
-                if (ret >= 0)
-                    return 1;
-                if (ret == AVERROR_EOF) {
-                    // Drained by a null packet; the flush lets the decoder take packets again.
-                    finished = pkt_serial;
-                    avcodec_flush_buffers(ctx);
-                    return 0;
-                }
-                // EAGAIN wants the next packet; a decoding error drops what was pending.
-                if (ret != AVERROR(EAGAIN))
-                    packet_pending = false;
-                break;
+            const int ret = receive(frame);
+            if (ret >= 0)
+                return 1;
+            if (ret == AVERROR_EOF) {
+                // Drained by a null packet; the flush lets the decoder take packets again.
+                finished = pkt_serial;
+                avcodec_flush_buffers(ctx);
+                return 0;
             }
+            if (useFallback(ret))
+                continue; // a pending packet goes to the replacement
+            // EAGAIN wants the next packet; a decoding error drops what was pending.
+            if (ret != AVERROR(EAGAIN))
+                packet_pending = false;
         }
 
         if (packet_pending) {
@@ -147,6 +156,10 @@ int TDecoder::decode_frame(AVFrame* frame, AVSubtitle* sub)
             continue;
         }
         const int ret = avcodec_send_packet(ctx, pkt.get());
+        if (useFallback(ret)) {
+            packet_pending = true; // sent again, to the replacement
+            continue;
+        }
         if (ret == AVERROR(EAGAIN)) {
             // The decoder is full: receive first, then send the same packet again.
             packet_pending = true;

@@ -6,6 +6,7 @@
 #include "player/PacketQueue.h"
 
 #include <condition_variable>
+#include <functional>
 #include <memory>
 
 class TAVPlayer;
@@ -31,6 +32,10 @@ public:
     // and empties the packet queue.
     void abort(TFrameQueue* fq);
 
+    // A replacement context for a decoder that opens but cannot decode (a hardware decoder
+    // without its device); used once, before the first frame.
+    void setFallback(std::function<CodecPointer()> fallback) { m_fallback = std::move(fallback); }
+
     AVCodecContext* avctx() const { return m_avctx.get(); }
     TAVPacketQueue* queue() const { return m_queue; }
 
@@ -45,6 +50,7 @@ private:
     int receive(AVFrame* frame);
     // Takes the next packet of the current serial into pkt; -1 when the queue was aborted.
     int fetch();
+    bool useFallback(int error);
 
     TAVPlayer* FPlayer;
     PacketPointer pkt;
@@ -53,4 +59,6 @@ private:
     bool packet_pending = false;
     std::condition_variable* empty_queue_cond;
     std::unique_ptr<TAVThread> FThread;
+    std::function<CodecPointer()> m_fallback;
+    bool m_gotFrame = false;
 };

@@ -133,7 +133,10 @@ void TAVReadThread::Execute()
         if (ret < 0) {
             if (!eof && (ret == AVERROR_EOF || (ic->pb && avio_feof(ic->pb)))) {
                 eof = true;
-                p->PutEofMarker(FLastPktType);
+                // Past the end of the play range the marker went out with the first packet
+                // beyond it; a second one would report the end twice.
+                if (p->FEndTime == AV_NOPTS_VALUE || last_pkt_in_range)
+                    p->PutEofMarker(FLastPktType);
             }
             if (ic->pb && ic->pb->error)
                 break;

@@ -117,6 +117,9 @@ private slots:
     void endOfInputMarkerOnce();
     void attachedPictureAfterOpenAndSeek();
     void subtitleStreamIsListed();
+    void audioStreamSwap();
+    void playRange_data();
+    void playRange();
     void optionRouting_data();
     void optionRouting();
     void openFailures_data();
@@ -162,6 +165,9 @@ void TestAVPlayer::initTestCase()
     ffmpeg({"-f", "lavfi", "-i", "sine=duration=1.5:sample_rate=22050", "tone.wav"});
     ffmpeg({"-f", "lavfi", "-i", "sine=duration=2:sample_rate=11780", "-ac", "2", "-f", "s16le",
             "voice.pcm"});
+    ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=3:sample_rate=22050", "-f",
+            "lavfi", "-i", "sine=frequency=880:duration=3:sample_rate=48000", "-map", "0", "-map",
+            "1", "-c:a", "aac", "two.mka"});
     QFile srt(path("subs.srt"));
     QVERIFY(srt.open(QIODevice::WriteOnly));
     srt.write("1\n00:00:00,200 --> 00:00:01,500\nHello\n\n");
@@ -196,9 +202,12 @@ void TestAVPlayer::picturesAreAlignedAndCropped_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("height");
-    QTest::newRow("1000x562") << "v1000.mp4" << 1008 << 560;
-    QTest::newRow("1920x1080") << "v1080.mp4" << 1920 << 1072;
-    QTest::newRow("320x240 with audio") << "av.mp4" << 320 << 240;
+    QTest::addColumn<bool>("hardware");
+    QTest::newRow("1000x562") << "v1000.mp4" << 1008 << 560 << false;
+    QTest::newRow("1920x1080") << "v1080.mp4" << 1920 << 1072 << false;
+    QTest::newRow("320x240 with audio") << "av.mp4" << 320 << 240 << false;
+    // Without a Quick Sync decoder the default one takes over.
+    QTest::newRow("hardware acceleration unavailable") << "av.mp4" << 320 << 240 << true;
 }
 
 void TestAVPlayer::picturesAreAlignedAndCropped()
@@ -206,7 +215,12 @@ void TestAVPlayer::picturesAreAlignedAndCropped()
     QFETCH(QString, file);
     QFETCH(int, width);
     QFETCH(int, height);
+    QFETCH(bool, hardware);
     TAVPlayer player;
+    player.setHardwareAccelerated(hardware);
+    QStringList warnings;
+    connect(&player, &TAVPlayer::OnLog, this,
+            [&](TAVPlayer*, int, const QString& text) { warnings << text; }, Qt::DirectConnection);
     player.OpenMovie(m_dir.filePath(file), false, true);
     QVERIFY(player.Playing());
     QCOMPARE(player.VideoStreamCount(), 1);
@@ -226,6 +240,9 @@ void TestAVPlayer::picturesAreAlignedAndCropped()
     QCOMPARE(player.VideoWidth(), width);
     QCOMPARE(player.VideoHeight(), height);
     player.CloseMovie();
+    // Frames declare the width the chain expects, so its source never warns about a change.
+    QVERIFY2(warnings.filter(QStringLiteral("frame properties")).isEmpty(),
+             qPrintable(warnings.join(QString())));
     QVERIFY(!player.Playing());
     QVERIFY(!player.PictureQueue());
 }
@@ -378,6 +395,75 @@ void TestAVPlayer::subtitleStreamIsListed()
     noSubs.setDisableSubtitle(true);
     noSubs.OpenMovie(path("subs.mp4"), false, true);
     QCOMPARE(noSubs.SubtitleStreamIndex(), -1);
+}
+
+void TestAVPlayer::audioStreamSwap()
+{
+    TAVPlayer player;
+    player.OpenMovie(path("two.mka"), false, true);
+    QCOMPARE(player.AudioStreamCount(), 2);
+    QCOMPARE(player.AudioStreamIndex(), 0);
+    std::optional<Samples> s = takeSamples(player);
+    QVERIFY(s);
+    QCOMPARE(s->sampleRate, 22050);
+    QVERIFY_THROWS_EXCEPTION(Error, player.setVideoStreamIndex(0)); // no video is open
+    QVERIFY_THROWS_EXCEPTION(Error, player.setAudioStreamIndex(2));
+    player.setAudioStreamIndex(0); // the same: nothing
+    player.setAudioStreamIndex(1);
+    QCOMPARE(player.AudioStreamIndex(), 1);
+    // The read thread swaps decoders; the samples of the second stream follow.
+    QVERIFY(waitUntil(
+        [&] {
+            s = takeSamples(player, 0);
+            return s && s->sampleRate == 48000;
+        },
+        5000));
+    QVERIFY(s->pts < 0.5); // restarted from the saved position
+    QCOMPARE(player.AudioStreamIndex(), 1);
+}
+
+void TestAVPlayer::playRange_data()
+{
+    QTest::addColumn<qint64>("start");
+    QTest::addColumn<qint64>("end");
+    QTest::addColumn<double>("duration");
+    QTest::addColumn<double>("firstPts");
+    const qint64 unset = AV_NOPTS_VALUE;
+    QTest::newRow("end time") << unset << qint64(1000000) << 1.0 << 0.0;
+    QTest::newRow("start time") << qint64(1000000) << unset << 0.5 << 1.0;
+    QTest::newRow("both") << qint64(500000) << qint64(1000000) << 0.5 << 0.5;
+}
+
+void TestAVPlayer::playRange()
+{
+    QFETCH(qint64, start);
+    QFETCH(qint64, end);
+    QFETCH(double, duration);
+    QFETCH(double, firstPts);
+    TAVPlayer player;
+    player.setStartTime(start);
+    player.setEndTime(end);
+    player.OpenMovie(path("tone.wav"), false, true);
+    QVERIFY(std::fabs(player.Duration() - duration) < 0.01);
+    std::optional<Samples> s = takeSamples(player);
+    QVERIFY(s);
+    QVERIFY2(std::fabs(s->pts - firstPts) < 0.1, qPrintable(QString::number(s->pts)));
+    const double last = end == AV_NOPTS_VALUE ? 1.5 : end / 1e6;
+    QVERIFY(waitUntil(
+        [&] {
+            if ((s = takeSamples(player, 0)))
+                [&] { QVERIFY2(s->pts < last, qPrintable(QString::number(s->pts))); }();
+            return player.PlaybackFinished();
+        },
+        5000));
+    // The end is reported once, although reading goes on to the end of the file.
+    player.clearPlaybackFinished();
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 300) {
+        takeSamples(player, 10);
+        QVERIFY(!player.PlaybackFinished());
+    }
 }
 
 void TestAVPlayer::optionRouting_data()

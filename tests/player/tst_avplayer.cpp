@@ -27,6 +27,8 @@ struct Picture
 
 struct Samples
 {
+    int rightPeak = 0;
+    int leftPeak = 0;
     double pts = 0;
     int serial = 0;
     int format = -1;
@@ -92,8 +94,17 @@ std::optional<Samples> takeSamples(TAVPlayer& player, int timeoutMs = 5000)
                 q->next();
                 return false;
             }
-            result = Samples{af->pts, af->serial, af->frame->format, af->frame->sample_rate,
-                             af->frame->ch_layout.nb_channels};
+            const AVFrame* f = af->frame.get();
+            result = Samples{0, 0, af->pts, af->serial, f->format, f->sample_rate,
+                             f->ch_layout.nb_channels};
+            if (f->format == AV_SAMPLE_FMT_S16 && f->ch_layout.nb_channels == 2) {
+                const auto* samples = reinterpret_cast<const int16_t*>(f->data[0]);
+                for (int i = 0; i < f->nb_samples; ++i) {
+                    result->leftPeak = std::max(result->leftPeak, std::abs(int(samples[2 * i])));
+                    result->rightPeak =
+                        std::max(result->rightPeak, std::abs(int(samples[2 * i + 1])));
+                }
+            }
             q->next();
             return true;
         },
@@ -163,8 +174,10 @@ void TestAVPlayer::initTestCase()
             "-c:a", "libmp3lame", "-c:v", "png", "-disposition:v", "attached_pic",
             "-id3v2_version", "3", "cover.mp3"});
     ffmpeg({"-f", "lavfi", "-i", "sine=duration=1.5:sample_rate=22050", "tone.wav"});
-    ffmpeg({"-f", "lavfi", "-i", "sine=duration=2:sample_rate=11780", "-ac", "2", "-f", "s16le",
-            "voice.pcm"});
+    // Left channel a tone, right channel silent: a seek that lands between the two samples of
+    // a frame would swap them.
+    ffmpeg({"-f", "lavfi", "-i", "sine=duration=2:sample_rate=11780", "-af",
+            "pan=stereo|c0=c0|c1=0*c0", "-f", "s16le", "voice.pcm"});
     ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=3:sample_rate=22050", "-f",
             "lavfi", "-i", "sine=frequency=880:duration=3:sample_rate=48000", "-map", "0", "-map",
             "1", "-c:a", "aac", "two.mka"});
@@ -306,6 +319,18 @@ void TestAVPlayer::rawSamplesUseRateAndChannels()
     // The last block starts shortly before the end of the two seconds.
     QVERIFY2(lastPts > 1.8 && lastPts < 2.0, qPrintable(QString::number(lastPts)));
     QVERIFY(player.PlaybackFinished());
+
+    // Seeks land on whole sample frames: the channels never swap.
+    for (double target : {1.0, 0.3331, 1.5017, 0.7003}) {
+        const int serial = player.AudioQueue()->Serial();
+        player.setPosition(target);
+        QVERIFY(waitUntil([&] { return player.AudioQueue()->Serial() > serial; }, 2000));
+        const std::optional<Samples> s = takeSamples(player);
+        QVERIFY(s);
+        QVERIFY2(std::fabs(s->pts - target) < 0.05, qPrintable(QString::number(s->pts)));
+        QVERIFY2(s->leftPeak > 1000 && s->rightPeak < 100,
+                 qPrintable(QStringLiteral("%1 %2").arg(s->leftPeak).arg(s->rightPeak)));
+    }
 }
 
 void TestAVPlayer::seekRaisesSerialsAndMoves()

@@ -328,8 +328,14 @@ bool TAVPlayer::StreamOpen()
     const bool scanAdded = !av_dict_get(format_opts.get(), "scan_all_pmts", nullptr, AV_DICT_MATCH_CASE);
     if (scanAdded)
         av_dict_set(format_opts.ptr(), "scan_all_pmts", "1", AV_DICT_DONT_OVERWRITE);
+    // The open and the probe read too; Timeout bounds them as it bounds a read, so that an
+    // input that stalls cannot hang a blocking open for ever.
+    FReadTime = av_gettime_relative();
     // On failure avformat_open_input frees the context.
-    if (avformat_open_input(&ic, FMovie.toUtf8().constData(), FFormat, format_opts.ptr()) < 0)
+    const int opened =
+        avformat_open_input(&ic, FMovie.toUtf8().constData(), FFormat, format_opts.ptr());
+    FReadTime = 0;
+    if (opened < 0)
         throw Error(QStringLiteral("Can not open file %1 with error!").arg(FMovie));
     FIc.reset(ic); // FIc owns the opened container now
     if (scanAdded)
@@ -348,7 +354,11 @@ bool TAVPlayer::StreamOpen()
                                               avcodec_find_decoder(st->codecpar->codec_id));
             std::swap(*d.ptr(), opts.sets[i]);
         }
-        if (avformat_find_stream_info(ic, opts.sets.empty() ? nullptr : opts.sets.data()) < 0)
+        FReadTime = av_gettime_relative();
+        const int probed =
+            avformat_find_stream_info(ic, opts.sets.empty() ? nullptr : opts.sets.data());
+        FReadTime = 0;
+        if (probed < 0)
             return false;
     }
 

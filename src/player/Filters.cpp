@@ -83,14 +83,14 @@ int TAVPlayer::ConfigureAudioFilters(bool force)
         av_opt_set_int(sink, "all_channel_counts", 1, AV_OPT_SEARCH_CHILDREN) < 0)
         throw Error(QStringLiteral("Can not create filter"));
     if (force) {
-        const int64_t layouts[] = {int64_t(audio_tgt.channel_layout), -1};
-        const int counts[] = {audio_tgt.channels, -1};
+        // The output layout names its channel count as well, so it is the only layout given.
+        AVChannelLayout layout = {};
+        char layoutName[64] = {};
         const int rates[] = {audio_tgt.freq, -1};
-        if (av_opt_set_int(sink, "all_channel_counts", 0, AV_OPT_SEARCH_CHILDREN) < 0 ||
-            SetIntList(sink, "channel_layouts", AV_OPT_SEARCH_CHILDREN, uint64_t(-1),
-                       sizeof(int64_t), layouts) < 0 ||
-            SetIntList(sink, "channel_counts", AV_OPT_SEARCH_CHILDREN, uint64_t(-1), sizeof(int),
-                       counts) < 0 ||
+        if (av_channel_layout_from_mask(&layout, audio_tgt.channel_layout) < 0 ||
+            av_channel_layout_describe(&layout, layoutName, sizeof layoutName) < 0 ||
+            av_opt_set_int(sink, "all_channel_counts", 0, AV_OPT_SEARCH_CHILDREN) < 0 ||
+            av_opt_set(sink, "ch_layouts", layoutName, AV_OPT_SEARCH_CHILDREN) < 0 ||
             SetIntList(sink, "sample_rates", AV_OPT_SEARCH_CHILDREN, uint64_t(-1), sizeof(int),
                        rates) < 0)
             throw Error(QStringLiteral("Can not create filter"));

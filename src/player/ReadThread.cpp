@@ -131,7 +131,11 @@ void TAVReadThread::Execute()
         const int ret = av_read_frame(ic, pkt.get());
         p->FReadTime = 0;
         if (ret < 0) {
-            if (!eof && (ret == AVERROR_EOF || (ic->pb && avio_feof(ic->pb)))) {
+            // Asking the I/O context about its end reads again; the read timer bounds that too.
+            p->FReadTime = av_gettime_relative();
+            const bool atEnd = ret == AVERROR_EOF || (ic->pb && avio_feof(ic->pb));
+            p->FReadTime = 0;
+            if (!eof && atEnd) {
                 eof = true;
                 // Past the end of the play range the marker went out with the first packet
                 // beyond it; a second one would report the end twice.

@@ -8,6 +8,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cmath>
 #include <optional>
 #include <thread>
@@ -112,6 +118,54 @@ std::optional<Samples> takeSamples(TAVPlayer& player, int timeoutMs = 5000)
     return result;
 }
 
+// Serves the start of a file over TCP to one client, then keeps the connection open without
+// sending more: a network input that stalls.
+class StallingServer final
+{
+public:
+    explicit StallingServer(QByteArray data) : m_data(std::move(data))
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), len) < 0 ||
+            ::listen(m_listener, 1) < 0 ||
+            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len) < 0)
+            return;
+        m_port = ntohs(addr.sin_port);
+        m_thread = std::thread([this] {
+            const int client = ::accept(m_listener, nullptr, nullptr);
+            if (client < 0)
+                return;
+            ::send(client, m_data.constData(), size_t(m_data.size()), MSG_NOSIGNAL);
+            while (!m_stop)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ::close(client);
+        });
+    }
+    ~StallingServer()
+    {
+        m_stop = true;
+        ::shutdown(m_listener, SHUT_RDWR);
+        if (m_thread.joinable())
+            m_thread.join();
+        ::close(m_listener);
+    }
+    StallingServer(const StallingServer&) = delete;
+    StallingServer& operator=(const StallingServer&) = delete;
+
+    QString url() const { return QStringLiteral("tcp://127.0.0.1:%1").arg(m_port); }
+
+private:
+    QByteArray m_data;
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop = false;
+    std::thread m_thread;
+};
+
 } // namespace
 
 class TestAVPlayer : public QObject
@@ -138,6 +192,7 @@ private slots:
     void truncatedFilePlaysWhatItCan();
     void closeJoinsQuickly_data();
     void closeJoinsQuickly();
+    void stalledNetworkInput();
     void logLinesGoToTheirPlayer();
     void reopenKeepsConfiguration();
 
@@ -613,6 +668,41 @@ void TestAVPlayer::closeJoinsQuickly()
     QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
     QVERIFY(!player.Playing());
     player.CloseMovie(); // twice: nothing
+}
+
+// A read that takes longer than Timeout fails like the end of the input; closing breaks off
+// a pending read at once.
+void TestAVPlayer::stalledNetworkInput()
+{
+    QFile wav(path("tone.wav"));
+    QVERIFY(wav.open(QIODevice::ReadOnly));
+    const QByteArray head = wav.read(44 + 22050); // half a second of samples
+    for (bool closeEarly : {false, true}) {
+        StallingServer server(head);
+        TAVPlayer player;
+        player.setTimeout(1);
+        player.setInputFormat(QStringLiteral("wav"));
+        player.setOptions({QStringLiteral("probesize=4096")});
+        player.OpenMovie(server.url(), false, true);
+        QVERIFY(takeSamples(player));
+        if (closeEarly) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        } else {
+            QElapsedTimer t;
+            t.start();
+            QVERIFY(waitUntil(
+                [&] {
+                    takeSamples(player, 0);
+                    return player.PlaybackFinished();
+                },
+                5000));
+            QVERIFY2(t.elapsed() > 500, qPrintable(QString::number(t.elapsed())));
+        }
+        QElapsedTimer t;
+        t.start();
+        player.CloseMovie();
+        QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+    }
 }
 
 void TestAVPlayer::logLinesGoToTheirPlayer()

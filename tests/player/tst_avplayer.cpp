@@ -334,6 +334,9 @@ void TestAVPlayer::audioFillsSampleQueue()
     QFETCH(int, channels);
     QFETCH(double, duration);
     TAVPlayer player;
+    QStringList warnings;
+    connect(&player, &TAVPlayer::OnLog, this,
+            [&](TAVPlayer*, int, const QString& text) { warnings << text; }, Qt::DirectConnection);
     player.OpenMovie(m_dir.filePath(file), false, true);
     QVERIFY(std::fabs(player.Duration() - duration) < 0.1);
     QCOMPARE(player.AudioStreamCount(), 1);
@@ -350,6 +353,9 @@ void TestAVPlayer::audioFillsSampleQueue()
         if (file.endsWith(QLatin1String(".mp4")))
             QVERIFY(takePicture(player)); // keep the video side moving
     }
+    // Clean media and a rebuilt chain log no warnings.
+    player.CloseMovie();
+    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QString())));
 }
 
 // Raw samples of 11780 Hz stereo: the demuxer must know the rate and channel count too, or

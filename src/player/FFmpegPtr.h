@@ -20,6 +20,7 @@ extern "C" {
 #include <QString>
 
 #include <memory>
+#include <utility>
 
 struct FormatContextDeleter
 {

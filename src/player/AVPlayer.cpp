@@ -133,8 +133,8 @@ void TAVPlayer::WriteLog(int level, const QString& text)
 
 int TAVPlayer::GetLevel() const
 {
-    static constexpr int kLevels[] = {AV_LOG_PANIC,   AV_LOG_FATAL,   AV_LOG_ERROR, AV_LOG_WARNING,
-                                      AV_LOG_INFO,    AV_LOG_VERBOSE, AV_LOG_DEBUG};
+    static constexpr int kLevels[] = {AV_LOG_PANIC, AV_LOG_FATAL,   AV_LOG_ERROR, AV_LOG_WARNING,
+                                      AV_LOG_INFO,  AV_LOG_VERBOSE, AV_LOG_DEBUG};
     const int index = FLogLevel.load();
     return index >= 0 && index < 7 ? kLevels[index] : AV_LOG_DEBUG;
 }
@@ -218,7 +218,8 @@ void TAVPlayer::PassRawAudioOptions()
         const AVDictionaryEntry* e = av_dict_get(codec_opts.get(), codecName, nullptr, 0);
         if (!e || av_dict_get(format_opts.get(), formatName, nullptr, 0))
             continue;
-        if (av_opt_find(const_cast<AVClass**>(&FFormat->priv_class), formatName, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ))
+        if (av_opt_find(const_cast<AVClass**>(&FFormat->priv_class), formatName, nullptr, 0,
+                        AV_OPT_SEARCH_FAKE_OBJ))
             av_dict_set(format_opts.ptr(), formatName, e->value, 0);
     }
 }
@@ -248,7 +249,8 @@ Dictionary TAVPlayer::FilterCodecOptions(AVCodecID, AVStream* st, const AVCodec*
     auto isOption = [&](const char* name) {
         return av_opt_find(&cc, name, nullptr, flags, AV_OPT_SEARCH_FAKE_OBJ) ||
                (codec && codec->priv_class &&
-                av_opt_find(const_cast<AVClass**>(&codec->priv_class), name, nullptr, flags, AV_OPT_SEARCH_FAKE_OBJ));
+                av_opt_find(const_cast<AVClass**>(&codec->priv_class), name, nullptr, flags,
+                            AV_OPT_SEARCH_FAKE_OBJ));
     };
     const AVDictionaryEntry* t = nullptr;
     while ((t = av_dict_get(codec_opts.get(), "", t, AV_DICT_IGNORE_SUFFIX))) {
@@ -325,7 +327,8 @@ bool TAVPlayer::StreamOpen()
         throw Error(QStringLiteral("Can not open file %1 with error!").arg(FMovie));
     ic->interrupt_callback.callback = &TAVPlayer::DecodeInterrupt;
     ic->interrupt_callback.opaque = this;
-    const bool scanAdded = !av_dict_get(format_opts.get(), "scan_all_pmts", nullptr, AV_DICT_MATCH_CASE);
+    const bool scanAdded =
+        !av_dict_get(format_opts.get(), "scan_all_pmts", nullptr, AV_DICT_MATCH_CASE);
     if (scanAdded)
         av_dict_set(format_opts.ptr(), "scan_all_pmts", "1", AV_DICT_DONT_OVERWRITE);
     // The open and the probe read too; Timeout bounds them as it bounds a read, so that an
@@ -410,8 +413,8 @@ bool TAVPlayer::StreamOpen()
                 chosen = audioIndex;
             break;
         case AVMEDIA_TYPE_SUBTITLE:
-            list = &FSubtitleIdxList, props = &FSubtitlePropList,
-            selected = &FSubtitleStreamIndex, chosen = subtitleIndex;
+            list = &FSubtitleIdxList, props = &FSubtitlePropList, selected = &FSubtitleStreamIndex,
+            chosen = subtitleIndex;
             break;
         default:
             break;
@@ -502,11 +505,20 @@ bool TAVPlayer::OpenVideoComponent()
     if (FHardwareAccelerated) {
         const char* name = nullptr;
         switch (st->codecpar->codec_id) {
-        case AV_CODEC_ID_H264: name = "h264_qsv"; break;
-        case AV_CODEC_ID_HEVC: name = "hevc_qsv"; break;
-        case AV_CODEC_ID_VC1: name = "vc1_qsv"; break;
-        case AV_CODEC_ID_MPEG2VIDEO: name = "mpeg2_qsv"; break;
-        default: break;
+        case AV_CODEC_ID_H264:
+            name = "h264_qsv";
+            break;
+        case AV_CODEC_ID_HEVC:
+            name = "hevc_qsv";
+            break;
+        case AV_CODEC_ID_VC1:
+            name = "vc1_qsv";
+            break;
+        case AV_CODEC_ID_MPEG2VIDEO:
+            name = "mpeg2_qsv";
+            break;
+        default:
+            break;
         }
         if (name)
             codec = avcodec_find_decoder_by_name(name);
@@ -782,9 +794,8 @@ double TAVPlayer::Position() const
     return result > 0 ? result : 0;
 }
 
-static void selectStream(std::atomic<int>& index, int value, int count,
-                         std::atomic<bool>& changed, const char* error,
-                         std::atomic<double>& savedPosition, double position)
+static void selectStream(std::atomic<int>& index, int value, int count, std::atomic<bool>& changed,
+                         const char* error, std::atomic<double>& savedPosition, double position)
 {
     if (value == index)
         return;

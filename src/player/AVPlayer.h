@@ -17,10 +17,33 @@
 #include <mutex>
 #include <vector>
 
-enum TAVClock { clAudio, clVideo, clExternal };
-enum TAVLogLevel { llPanic, llFatal, llError, llWarning, llInfo, llVerbose, llDebug };
-enum TAVSeekMode { smKeyFrame, smAnyFrame };
-enum TAVSeekPositionMode { spDefault, spForwardRequest, spBackwardRequest };
+enum TAVClock
+{
+    clAudio,
+    clVideo,
+    clExternal
+};
+enum TAVLogLevel
+{
+    llPanic,
+    llFatal,
+    llError,
+    llWarning,
+    llInfo,
+    llVerbose,
+    llDebug
+};
+enum TAVSeekMode
+{
+    smKeyFrame,
+    smAnyFrame
+};
+enum TAVSeekPositionMode
+{
+    spDefault,
+    spForwardRequest,
+    spBackwardRequest
+};
 
 struct TAudioParams
 {

@@ -72,7 +72,8 @@ void SyncClockToSlave(TClock& c, const TClock& master)
 {
     const double clock = GetClock(c);
     const double masterClock = GetClock(master);
-    if (!std::isnan(masterClock) && (std::isnan(clock) || std::fabs(clock - masterClock) > kNoSyncThreshold))
+    if (!std::isnan(masterClock) &&
+        (std::isnan(clock) || std::fabs(clock - masterClock) > kNoSyncThreshold))
         SetClock(c, masterClock, ClockSerial(master));
 }
 

@@ -146,8 +146,8 @@ void TAVAudioThread::Execute()
             frame->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? frame->ch_layout.u.mask : 0;
         TAudioParams& src = p->audio_filter_src;
         const bool reconfigure = audioFormatsDiffer(src.fmt, src.channels, format, channels) ||
-                                 src.channel_layout != layout ||
-                                 src.freq != frame->sample_rate || p->FAudioFiltersChanged;
+                                 src.channel_layout != layout || src.freq != frame->sample_rate ||
+                                 p->FAudioFiltersChanged;
         if (reconfigure) {
             if (p->FAudioFiltersChanged) {
                 p->sampq->flush();

@@ -18,8 +18,8 @@ class TDecoder final
 {
     Q_DISABLE_COPY_MOVE(TDecoder)
 public:
-    TDecoder(TAVPlayer* APlayer, std::condition_variable* Aempty_queue_cond,
-             TAVPacketQueue* Aqueue, CodecPointer Aavctx);
+    TDecoder(TAVPlayer* APlayer, std::condition_variable* Aempty_queue_cond, TAVPacketQueue* Aqueue,
+             CodecPointer Aavctx);
     ~TDecoder();
 
     // Takes the decoding thread (not yet running) and opens the packet queue.

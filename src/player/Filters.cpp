@@ -34,8 +34,8 @@ int TAVPlayer::ConfigureFilterGraph(AVFilterGraph* graph, const QString& filters
         // The parser takes both lists and hands back what it left unlinked.
         AVFilterInOut* in = inputs.release();
         AVFilterInOut* out = outputs.release();
-        const int ret = avfilter_graph_parse_ptr(graph, filters.toUtf8().constData(), &in, &out,
-                                                 nullptr);
+        const int ret =
+            avfilter_graph_parse_ptr(graph, filters.toUtf8().constData(), &in, &out, nullptr);
         inputs.reset(in);
         outputs.reset(out);
         if (ret < 0)
@@ -124,10 +124,11 @@ void TAVPlayer::ConfigureVideoFilters(AVFrame* frame)
 
     const AVRational tb = st->time_base;
     const AVRational sar = st->codecpar->sample_aspect_ratio;
-    QByteArray args = QString::asprintf(
-        "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", AlignWidth(frame->width),
-        frame->height, frame->format, tb.num, tb.den, sar.num, std::max(sar.den, 1))
-                           .toUtf8();
+    QByteArray args =
+        QString::asprintf("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d",
+                          AlignWidth(frame->width), frame->height, frame->format, tb.num, tb.den,
+                          sar.num, std::max(sar.den, 1))
+            .toUtf8();
     if (frameRate.num && frameRate.den)
         args += QString::asprintf(":frame_rate=%d/%d", frameRate.num, frameRate.den).toUtf8();
 
@@ -136,8 +137,8 @@ void TAVPlayer::ConfigureVideoFilters(AVFrame* frame)
                                      args.constData(), this, graph) < 0)
         throw Error(QStringLiteral("Can not create filter"));
     AVFilterContext* sink = nullptr;
-    if (avfilter_graph_create_filter(&sink, avfilter_get_by_name("buffersink"),
-                                     "ffplay_buffersink", nullptr, nullptr, graph) < 0)
+    if (avfilter_graph_create_filter(&sink, avfilter_get_by_name("buffersink"), "ffplay_buffersink",
+                                     nullptr, nullptr, graph) < 0)
         throw Error(QStringLiteral("Can not create buffersink filter"));
     const int pixelFormats[] = {FRGBMode ? AV_PIX_FMT_BGRA : AV_PIX_FMT_YUV420P, AV_PIX_FMT_NONE};
     if (SetIntList(sink, "pix_fmts", AV_OPT_SEARCH_CHILDREN, uint64_t(int64_t(AV_PIX_FMT_NONE)),

@@ -63,8 +63,7 @@ TVideoFrame* TFrameQueue::peek_readable(bool block)
 {
     std::unique_lock lock(mutex);
     if (block)
-        cond.wait(lock,
-                  [this] { return m_size - m_rindexShown > 0 || m_pktq->AbortRequest(); });
+        cond.wait(lock, [this] { return m_size - m_rindexShown > 0 || m_pktq->AbortRequest(); });
     if (m_pktq->AbortRequest() || m_size - m_rindexShown <= 0)
         return nullptr;
     return &queue[(m_rindex + m_rindexShown) % m_maxSize];

@@ -16,8 +16,8 @@ constexpr int kMinFrames = 25;
 
 bool hasEnoughPackets(const AVStream* st, const TAVPacketQueue* q, bool video)
 {
-    return !st || q->AbortRequest() ||
-           (video && (st->disposition & AV_DISPOSITION_ATTACHED_PIC)) || q->NbPackets() > kMinFrames;
+    return !st || q->AbortRequest() || (video && (st->disposition & AV_DISPOSITION_ATTACHED_PIC)) ||
+           q->NbPackets() > kMinFrames;
 }
 
 } // namespace
@@ -146,8 +146,8 @@ void TAVReadThread::Execute()
                 break;
             if (eof) {
                 // Null packets drain the decoders of what they still hold.
-                for (AVStream* st : {p->FVideoStream.load(), p->FAudioStream.load(),
-                                     p->FSubtitleStream.load()}) {
+                for (AVStream* st :
+                     {p->FVideoStream.load(), p->FAudioStream.load(), p->FSubtitleStream.load()}) {
                     if (!st)
                         continue;
                     TAVPacketQueue* q = st == p->FVideoStream   ? p->FVideoQ.get()
@@ -168,9 +168,9 @@ void TAVReadThread::Execute()
         const int64_t ts = pkt->pts == AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
         const int64_t streamStart = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
         const int64_t start = p->FStartTime != AV_NOPTS_VALUE ? p->FStartTime.load() : 0;
-        const bool inRange = p->FEndTime == AV_NOPTS_VALUE || ts == AV_NOPTS_VALUE ||
-                             double(ts - streamStart) * av_q2d(st->time_base) - start / 1000000.0 <=
-                                 p->FDuration;
+        const bool inRange =
+            p->FEndTime == AV_NOPTS_VALUE || ts == AV_NOPTS_VALUE ||
+            double(ts - streamStart) * av_q2d(st->time_base) - start / 1000000.0 <= p->FDuration;
         if (!inRange && last_pkt_in_range)
             p->PutEofMarker(FLastPktType);
         last_pkt_in_range = inRange;
@@ -224,9 +224,8 @@ void TAVReadThread::swapStreams()
          &TAVPlayer::CloseAudioComponent, &TAVPlayer::OpenAudioComponent,
          [](TAVPlayer* pl) { return pl->auddec.get(); }, true},
         {p->FSubtitleStreamChanged, p->FSubtitleStreamIndex, p->FSubtitleIdxList,
-         p->FSubtitleQ.get(), &TAVPlayer::CloseSubtitleComponent,
-         &TAVPlayer::OpenSubtitleComponent, [](TAVPlayer* pl) { return pl->subdec.get(); },
-         false},
+         p->FSubtitleQ.get(), &TAVPlayer::CloseSubtitleComponent, &TAVPlayer::OpenSubtitleComponent,
+         [](TAVPlayer* pl) { return pl->subdec.get(); }, false},
     };
     for (Kind& kind : kinds) {
         if (!kind.changed)

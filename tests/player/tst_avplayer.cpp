@@ -42,8 +42,7 @@ struct Samples
     int channels = 0;
 };
 
-template <typename Pred>
-bool waitUntil(Pred pred, int timeoutMs)
+template <typename Pred> bool waitUntil(Pred pred, int timeoutMs)
 {
     QElapsedTimer timer;
     timer.start();
@@ -101,8 +100,8 @@ std::optional<Samples> takeSamples(TAVPlayer& player, int timeoutMs = 5000)
                 return false;
             }
             const AVFrame* f = af->frame.get();
-            result = Samples{0, 0, af->pts, af->serial, f->format, f->sample_rate,
-                             f->ch_layout.nb_channels};
+            result = Samples{
+                0, 0, af->pts, af->serial, f->format, f->sample_rate, f->ch_layout.nb_channels};
             if (f->format == AV_SAMPLE_FMT_S16 && f->ch_layout.nb_channels == 2) {
                 const auto* samples = reinterpret_cast<const int16_t*>(f->data[0]);
                 for (int i = 0; i < f->nb_samples; ++i) {
@@ -222,20 +221,20 @@ void TestAVPlayer::initTestCase()
            x264 + QStringList{"-c:a", "aac", "-movflags", "+faststart", "av.mp4"});
     ffmpeg(QStringList{"-f", "lavfi", "-i", "testsrc=size=1000x562:rate=25:duration=1"} + x264 +
            QStringList{"v1000.mp4"});
-    ffmpeg(QStringList{"-f", "lavfi", "-i", "testsrc=size=1920x1080:rate=25:duration=0.4"} +
-           x264 + QStringList{"v1080.mp4"});
+    ffmpeg(QStringList{"-f", "lavfi", "-i", "testsrc=size=1920x1080:rate=25:duration=0.4"} + x264 +
+           QStringList{"v1080.mp4"});
     ffmpeg({"-f", "lavfi", "-i", "testsrc=size=64x48", "-frames:v", "1", "cover.png"});
     ffmpeg({"-f", "lavfi", "-i", "sine=duration=2", "-i", "cover.png", "-map", "0", "-map", "1",
-            "-c:a", "libmp3lame", "-c:v", "png", "-disposition:v", "attached_pic",
-            "-id3v2_version", "3", "cover.mp3"});
+            "-c:a", "libmp3lame", "-c:v", "png", "-disposition:v", "attached_pic", "-id3v2_version",
+            "3", "cover.mp3"});
     ffmpeg({"-f", "lavfi", "-i", "sine=duration=1.5:sample_rate=22050", "tone.wav"});
     // Left channel a tone, right channel silent: a seek that lands between the two samples of
     // a frame would swap them.
     ffmpeg({"-f", "lavfi", "-i", "sine=duration=2:sample_rate=11780", "-af",
             "pan=stereo|c0=c0|c1=0*c0", "-f", "s16le", "voice.pcm"});
-    ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=3:sample_rate=22050", "-f",
-            "lavfi", "-i", "sine=frequency=880:duration=3:sample_rate=48000", "-map", "0", "-map",
-            "1", "-c:a", "aac", "two.mka"});
+    ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=3:sample_rate=22050", "-f", "lavfi",
+            "-i", "sine=frequency=880:duration=3:sample_rate=48000", "-map", "0", "-map", "1",
+            "-c:a", "aac", "two.mka"});
     QFile srt(path("subs.srt"));
     QVERIFY(srt.open(QIODevice::WriteOnly));
     srt.write("1\n00:00:00,200 --> 00:00:01,500\nHello\n\n");
@@ -287,8 +286,9 @@ void TestAVPlayer::picturesAreAlignedAndCropped()
     TAVPlayer player;
     player.setHardwareAccelerated(hardware);
     QStringList warnings;
-    connect(&player, &TAVPlayer::OnLog, this,
-            [&](TAVPlayer*, int, const QString& text) { warnings << text; }, Qt::DirectConnection);
+    connect(
+        &player, &TAVPlayer::OnLog, this,
+        [&](TAVPlayer*, int, const QString& text) { warnings << text; }, Qt::DirectConnection);
     player.OpenMovie(m_dir.filePath(file), false, true);
     QVERIFY(player.Playing());
     QCOMPARE(player.VideoStreamCount(), 1);
@@ -335,8 +335,9 @@ void TestAVPlayer::audioFillsSampleQueue()
     QFETCH(double, duration);
     TAVPlayer player;
     QStringList warnings;
-    connect(&player, &TAVPlayer::OnLog, this,
-            [&](TAVPlayer*, int, const QString& text) { warnings << text; }, Qt::DirectConnection);
+    connect(
+        &player, &TAVPlayer::OnLog, this,
+        [&](TAVPlayer*, int, const QString& text) { warnings << text; }, Qt::DirectConnection);
     player.OpenMovie(m_dir.filePath(file), false, true);
     QVERIFY(std::fabs(player.Duration() - duration) < 0.1);
     QCOMPARE(player.AudioStreamCount(), 1);
@@ -366,7 +367,8 @@ void TestAVPlayer::rawSamplesUseRateAndChannels()
     player.setInputFormat(QStringLiteral(" s16le "));
     player.setOptions({QStringLiteral("ar=11780"), QStringLiteral("ac=2")});
     player.OpenMovie(path("voice.pcm"), false, true);
-    QVERIFY2(std::fabs(player.Duration() - 2.0) < 0.01, qPrintable(QString::number(player.Duration())));
+    QVERIFY2(std::fabs(player.Duration() - 2.0) < 0.01,
+             qPrintable(QString::number(player.Duration())));
     QCOMPARE(player.AudioCodecCtx()->sample_rate, 11780);
     QCOMPARE(player.AudioCodecCtx()->ch_layout.nb_channels, 2);
     double lastPts = 0;
@@ -591,11 +593,12 @@ void TestAVPlayer::openFailures_data()
                                   << "Can not open file %1 with error!";
     QTest::newRow("empty file") << "trunc.mp4" << QString() << "Can not open file %1 with error!";
     QTest::newRow("garbage") << "garbage.mp4" << QString() << "Can not open file %1 with error!";
-    QTest::newRow("index cut off") << "moovlast.mp4" << QString()
-                                   << "Can not open file %1 with error!";
+    QTest::newRow("index cut off")
+        << "moovlast.mp4" << QString() << "Can not open file %1 with error!";
     QTest::newRow("no audio or video") << "subs.srt" << QString() << "Could not open codecs";
-    QTest::newRow("forced format that does not fit")
-        << "cover.png" << "mp3" << "Can not open file %1 with error!";
+    QTest::newRow("forced format that does not fit") << "cover.png"
+                                                     << "mp3"
+                                                     << "Can not open file %1 with error!";
 }
 
 void TestAVPlayer::openFailures()
@@ -610,8 +613,9 @@ void TestAVPlayer::openFailures()
         player.OpenMovie(name, false, true);
         QFAIL("the open should have failed");
     } catch (const Error& e) {
-        const QString expected = QStringLiteral("Failed to open the file:") +
-                                 (message.contains(QLatin1String("%1")) ? message.arg(name) : message);
+        const QString expected =
+            QStringLiteral("Failed to open the file:") +
+            (message.contains(QLatin1String("%1")) ? message.arg(name) : message);
         QVERIFY2(e.message().startsWith(expected), qPrintable(e.message()));
     }
     QVERIFY(!player.Playing());

@@ -94,7 +94,7 @@ void TestAVQueues::packetQueueEdges()
     int serial = -5;
     QCOMPARE(q.Get(out.get(), false, &serial), getResult);
     QCOMPARE(q.Get(out.get(), true, &serial), getResult); // aborted: no wait either
-    QCOMPARE(q.NbPackets(), started ? 1 : 0); // only the flush marker of Start
+    QCOMPARE(q.NbPackets(), started ? 1 : 0);             // only the flush marker of Start
 }
 
 void TestAVQueues::serialsAcrossStarts()

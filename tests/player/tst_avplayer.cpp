@@ -474,6 +474,11 @@ void TestAVPlayer::subtitleStreamIsListed()
     QCOMPARE(player.SubtitleStreamCount(), 1);
     QCOMPARE(player.SubtitleStreamIndex(), 0);
     QCOMPARE(player.SubtitleStreamProperties().front()->CodecName(), QStringLiteral("mov_text"));
+    // Container metadata first, then that of the selected streams.
+    const QStringList metadata = player.Metadatas();
+    QVERIFY2(metadata.value(0) == QStringLiteral("major_brand=isom"),
+             qPrintable(metadata.join(',')));
+    QVERIFY(metadata.contains(QStringLiteral("handler_name=SubtitleHandler")));
     // Text subtitles are decoded and ignored; the pictures keep coming.
     for (int i = 0; i < 30; ++i)
         QVERIFY(takePicture(player));

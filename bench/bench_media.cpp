@@ -15,6 +15,7 @@
 #include <QListWidget>
 #include <QStackedWidget>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QTreeWidget>
 
 #include <cstdio>

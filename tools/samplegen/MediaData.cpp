@@ -48,12 +48,13 @@ QByteArray picture(int w, int h, const char* format, const QString& label)
     const uint hue = uint(qHash(label)) % 360;
     image.fill(QColor::fromHsv(int(hue), 120, 220));
     {
+        // Shapes only: text would need fonts, which a plain command-line run does not have.
         QPainter painter(&image);
         painter.setPen(Qt::black);
-        QFont font = painter.font();
-        font.setPixelSize(std::max(10, h / 8));
-        painter.setFont(font);
-        painter.drawText(image.rect(), Qt::AlignCenter, label);
+        painter.setBrush(QColor::fromHsv(int((hue + 180) % 360), 200, 160));
+        painter.drawEllipse(QPoint(w / 2, h / 2), w / 4, h / 4);
+        for (int i = 0; i < int(hue % 7) + 1; ++i)
+            painter.drawRect(QRect(w / 10 + i * w / 10, h - h / 6, w / 14, h / 10));
         painter.drawRect(image.rect().adjusted(0, 0, -1, -1));
     }
     QByteArray bytes;

@@ -11,7 +11,7 @@ namespace media {
 inline constexpr char kCameraDomain[] = "CameraRollDomain";
 inline constexpr char kMediaDomain[] = "MediaDomain";
 
-// A picture of w x h in format "JPEG" or "PNG", with a label drawn on it.
+// A picture of w x h in format "JPEG" or "PNG", its colours and shapes chosen by label.
 QByteArray picture(int w, int h, const char* format, const QString& label);
 // A short clip made by the ffmpeg tool; container "mp4" or "mov".
 QByteArray clip(double seconds, const QString& container);

@@ -7,6 +7,9 @@
 #include "backup/BackupFileManager.h"
 #include "backup/BackupInfo.h"
 #include "chat/WechatAction.h"
+#include "media/FormPhoto.h"
+#include "media/FormRecording.h"
+#include "media/MediaFiles.h"
 #include "tables/PersonalDataTables.h"
 #include "util/Error.h"
 #include "util/EventPump.h"
@@ -622,7 +625,7 @@ void TFormMain::actWechatUpdate()
 }
 
 // The data views. Each opens its window from the index: RealFileName of the field named in
-// its enabling rule. Camera and recordings windows are not part of the program yet.
+// its enabling rule.
 
 void TFormMain::actSmsExecute()
 {
@@ -649,8 +652,91 @@ void TFormMain::actContactExecute()
     showContactTable(m_dm, RealFileName(FcontactsDbFile), this);
 }
 
-void TFormMain::actCameraExecute() {}
-void TFormMain::actRecordingExecute() {}
+namespace {
+QList<QTreeWidgetItem*> childrenOf(const QTreeWidgetItem* node)
+{
+    QList<QTreeWidgetItem*> children;
+    children.reserve(node->childCount());
+    for (int i = 0; i < node->childCount(); ++i)
+        children.append(node->child(i));
+    return children;
+}
+} // namespace
+
+QList<QTreeWidgetItem*> TFormMain::topLevelNodes() const
+{
+    QList<QTreeWidgetItem*> top;
+    top.reserve(tvTree->topLevelItemCount());
+    for (int i = 0; i < tvTree->topLevelItemCount(); ++i)
+        top.append(tvTree->topLevelItem(i));
+    return top;
+}
+
+QTreeWidgetItem* TFormMain::FindNode(const QList<QTreeWidgetItem*>& nodes, const QString& text)
+{
+    for (QTreeWidgetItem* node : nodes)
+        if (node->text(0) == text)
+            return node;
+    return nullptr;
+}
+
+void TFormMain::collectFiles(const QList<QTreeWidgetItem*>& nodes, std::vector<TExportFile>& list,
+                             bool (*wanted)(const QString& name))
+{
+    const std::vector<TBackupFileRecord>* records = FBackupMgr ? &FBackupMgr->Records() : nullptr;
+    for (QTreeWidgetItem* node : nodes) {
+        if (node->childCount() > 0) {
+            collectFiles(childrenOf(node), list, wanted);
+            continue;
+        }
+        const QVariant index = node->data(0, kRecordIndexRole);
+        if (!index.isValid() || !records || !wanted(node->text(0)))
+            continue;
+        const qsizetype i = index.toLongLong();
+        if (i < 0 || size_t(i) >= records->size())
+            continue;
+        const QString parentFolder = node->parent() ? node->parent()->text(0) : QString();
+        if (auto file = makeMediaFile(m_loadedBackupPath, (*records)[size_t(i)].Key, FExportPath,
+                                      node->data(0, kTreePathRole).toString(), parentFolder))
+            list.push_back(std::move(*file));
+    }
+}
+
+void TFormMain::CollectMedia(const QList<QTreeWidgetItem*>& nodes, std::vector<TExportFile>& list)
+{
+    collectFiles(nodes, list, isCameraMediaName);
+}
+
+void TFormMain::CollectRecordings(const QList<QTreeWidgetItem*>& nodes,
+                                  std::vector<TExportFile>& list)
+{
+    collectFiles(nodes, list, isRecordingName);
+}
+
+void TFormMain::actCameraExecute()
+{
+    QTreeWidgetItem* media = FindNode(topLevelNodes(), QStringLiteral("Media"));
+    QTreeWidgetItem* dcim = media ? FindNode(childrenOf(media), QStringLiteral("DCIM")) : nullptr;
+    if (!dcim)
+        return;
+    std::vector<TExportFile> list;
+    const auto freeList = qScopeGuard([&list] { FreeExportList(list); });
+    CollectMedia(childrenOf(dcim), list);
+    ShowPhotoForm(list, this);
+}
+
+void TFormMain::actRecordingExecute()
+{
+    QTreeWidgetItem* media = FindNode(topLevelNodes(), QStringLiteral("Media"));
+    QTreeWidgetItem* folder =
+        media ? FindNode(childrenOf(media), QStringLiteral("Recordings")) : nullptr;
+    if (!folder)
+        return;
+    std::vector<TExportFile> list;
+    const auto freeList = qScopeGuard([&list] { FreeExportList(list); });
+    CollectRecordings(childrenOf(folder), list);
+    ShowRecordingForm(list, this);
+}
 void TFormMain::actWechatExecute()
 {
     ::actWechatExecute(this, FWechatDbs, FWechatRoots, FWechatDbFile, FWechatRoot, FRecordDict,

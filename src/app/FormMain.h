@@ -78,6 +78,13 @@ public:
     // Appends the export entries of the checked file nodes among nodes and below them.
     void CollectCheckedFiles(const QList<QTreeWidgetItem*>& nodes, std::vector<TExportFile>& list);
 
+    // The first of nodes (one level, in order) whose text is text exactly, or nullptr.
+    static QTreeWidgetItem* FindNode(const QList<QTreeWidgetItem*>& nodes, const QString& text);
+    // Append the camera-roll files, or the voice recordings, in and below nodes, depth first,
+    // skipping those whose stored copy is missing.
+    void CollectMedia(const QList<QTreeWidgetItem*>& nodes, std::vector<TExportFile>& list);
+    void CollectRecordings(const QList<QTreeWidgetItem*>& nodes, std::vector<TExportFile>& list);
+
     QString FExportPath; // the folder of the last export followed by "/", empty before
 
     // Controls, by their names in the layout.
@@ -167,6 +174,9 @@ private:
     void tvTreeItemChanged(QTreeWidgetItem* item, int column);
     void tvTreeAfterCheckNode(QTreeWidgetItem* node);
     void tvTreeAfterUnCheckNode(QTreeWidgetItem* node);
+    void collectFiles(const QList<QTreeWidgetItem*>& nodes, std::vector<TExportFile>& list,
+                      bool (*wanted)(const QString& name));
+    QList<QTreeWidgetItem*> topLevelNodes() const;
 
     void actNextUpdate();
     void actPrevUpdate();

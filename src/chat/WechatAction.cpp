@@ -1,8 +1,11 @@
 #include "chat/WechatAction.h"
 
+#include "app/Application.h"
 #include "backup/BackupFileManager.h"
 #include "chat/FormChat.h"
 #include "chat/FormChatList.h"
+#include "media/FormImage.h"
+#include "media/FormVideo.h"
 
 void actWechatExecute(QWidget* parent, const QStringList& FWechatDbs,
                       const QStringList& FWechatRoots, QString& FWechatDbFile, QString& FWechatRoot,
@@ -16,5 +19,13 @@ void actWechatExecute(QWidget* parent, const QStringList& FWechatDbs,
         FWechatRoot = FWechatRoots.at(i);
     }
     ShowChatForm(GetRealFileName(backupPath, FWechatDbFile), FRecordDict, backupPath, FWechatRoot,
-                 parent);
+                 parent, [](TFormChat& form) {
+                     // Called from the view's navigation hook: failures stop here, in a box.
+                     form.openImage = [&form](const TExportFile& file) {
+                         guarded([&] { ShowImageForm(file, &form); })();
+                     };
+                     form.openVideo = [&form](const TExportFile& file) {
+                         guarded([&] { ShowVideoForm(file, &form); })();
+                     };
+                 });
 }

@@ -1,6 +1,7 @@
 #include "SampleBackup.h"
 
 #include "PhoneDatabases.h"
+#include "MediaData.h"
 #include "WechatData.h"
 
 #include <QCryptographicHash>
@@ -340,5 +341,6 @@ SampleBackup SampleBackup::demo()
     backup.addFiller(400, 7);
     addPhoneDatabases(backup);
     wechat::addWechatData(backup);
+    media::addMediaData(backup);
     return backup;
 }

@@ -50,6 +50,7 @@ public:
     void addFiller(int count, quint32 seed = 1);
 
     const std::vector<Entry>& entries() const { return m_entries; }
+    std::vector<Entry>& entries() { return m_entries; }
 
     // Writes the backup into folder, creating it. Throws std::runtime_error on failure.
     void write(const QString& folder) const;

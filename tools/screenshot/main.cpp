@@ -1,10 +1,13 @@
-// ferrowick-screenshot BACKUP OUT.png [--advanced]: loads BACKUP in the main window and saves
-// a picture of the Main page (the Wizard tab, or the Advanced tab with a few folders open).
+// ferrowick-screenshot BACKUP OUT.png [--advanced|--camera]: loads BACKUP in the main window and
+// saves a picture of the Main page (the Wizard tab, or the Advanced tab with a few folders
+// open), or of the camera window opened from it.
 #include "app/Application.h"
 #include "app/DmGlobal.h"
 #include "app/FormMain.h"
+#include "media/FormPhoto.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QPixmap>
@@ -31,7 +34,7 @@ int main(int argc, char* argv[])
     TApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 3) {
-        std::fprintf(stderr, "usage: ferrowick-screenshot BACKUP OUT.png [--advanced]\n");
+        std::fprintf(stderr, "usage: ferrowick-screenshot BACKUP OUT.png [--advanced|--camera]\n");
         return 2;
     }
     const QString backup = args[1];
@@ -61,6 +64,23 @@ int main(int argc, char* argv[])
             if (!found.isEmpty())
                 found.first()->setExpanded(true);
         }
+    }
+    if (args.contains(QStringLiteral("--camera"))) {
+        bool saved = false;
+        QTimer::singleShot(0, [&] {
+            auto* camera = qobject_cast<TFormPhoto*>(QApplication::activeModalWidget());
+            if (!camera)
+                return;
+            settle(500);
+            saved = camera->grab().save(out);
+            camera->close();
+        });
+        form.actCamera->trigger();
+        if (!saved) {
+            std::fprintf(stderr, "ferrowick-screenshot: no camera window to save\n");
+            return 1;
+        }
+        return 0;
     }
     settle(500);
     if (!form.grab().save(out)) {

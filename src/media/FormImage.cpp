@@ -1,0 +1,117 @@
+#include "media/FormImage.h"
+
+#include "app/Application.h"
+#include "media/MediaDialogs.h"
+#include "media/MediaFiles.h"
+#include "util/Error.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QPainter>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+TImageView::TImageView(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("imgPhoto"));
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+}
+
+void TImageView::setImage(QImage image)
+{
+    m_image = std::move(image);
+    m_scaled = QPixmap();
+    update();
+}
+
+QRect TImageView::pictureRect() const
+{
+    if (m_image.isNull() || width() <= 0 || height() <= 0)
+        return {};
+    const QSize size = m_image.size().scaled(this->size(), Qt::KeepAspectRatio);
+    return QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
+}
+
+void TImageView::paintEvent(QPaintEvent*)
+{
+    const QRect target = pictureRect();
+    if (target.isEmpty())
+        return;
+    if (m_scaled.size() != target.size())
+        m_scaled = QPixmap::fromImage(
+            m_image.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    QPainter(this).drawPixmap(target.topLeft(), m_scaled);
+}
+
+void TImageView::resizeEvent(QResizeEvent*)
+{
+    m_scaled = QPixmap();
+}
+
+TFormImage::TFormImage(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("FormImage"));
+    setWindowTitle(tr("Image"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    tlbMain = new QToolBar(this);
+    btnClose = new QToolButton(tlbMain);
+    btnClose->setObjectName(QStringLiteral("btnClose"));
+    btnClose->setText(tr("Close"));
+    btnSave = new QToolButton(tlbMain);
+    btnSave->setObjectName(QStringLiteral("btnSave"));
+    btnSave->setText(tr("Save"));
+    tlbMain->addWidget(btnClose);
+    tlbMain->addWidget(btnSave);
+    imgPhoto = new TImageView(this);
+    layout->addWidget(tlbMain);
+    layout->addWidget(imgPhoto, 1);
+    connect(btnClose, &QToolButton::clicked, this, &QDialog::accept);
+    connect(btnSave, &QToolButton::clicked, this, guarded([this] { btnSaveClick(); }));
+}
+
+void TFormImage::loadFile(const TExportFile& file)
+{
+    FFile = &file;
+    const QString target = QDir(QDir::tempPath()).filePath(phoneFileName(file));
+    // A chat picture may already be where the copy would go; deleting it would lose it.
+    if (QFileInfo(target).canonicalFilePath() != QFileInfo(file.srcFile).canonicalFilePath() ||
+        !QFileInfo::exists(target)) {
+        if (QFileInfo::exists(target) && !QFile::remove(target))
+            throw Error(QStringLiteral("cannot replace %1").arg(target));
+        QFile source(file.srcFile);
+        if (!source.copy(target))
+            throw Error(QStringLiteral("cannot copy %1 to %2: %3")
+                            .arg(file.srcFile, target, source.errorString()));
+    }
+    m_tempCopy = target;
+    QImageReader reader(target);
+    QImage image = reader.read();
+    if (image.isNull())
+        throw Error(QStringLiteral("cannot show %1: %2").arg(target, reader.errorString()));
+    imgPhoto->setImage(std::move(image));
+    setWindowTitle(QFileInfo(target).fileName());
+}
+
+void TFormImage::btnSaveClick()
+{
+    if (!FFile)
+        return;
+    const QString folder = chooseMediaFolder(this, tr("Save Image To"));
+    if (folder.isEmpty())
+        return;
+    saveMediaCopy(FFile->srcFile, folder, phoneFileName(*FFile));
+    ShowMessage(QStringLiteral("Export Image successfully"));
+}
+
+void ShowImageForm(const TExportFile& file, QWidget* parent)
+{
+    TFormImage form(parent);
+    form.loadFile(file);
+    form.setWindowState(Qt::WindowMaximized);
+    form.exec();
+}

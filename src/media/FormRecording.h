@@ -1,0 +1,34 @@
+#pragma once
+
+#include "util/ExportFile.h"
+
+#include <QDialog>
+
+#include <vector>
+
+class QListWidget;
+class QToolBar;
+class QToolButton;
+
+// The voice recordings: one line per recording, by file name; a double click plays it.
+class TFormRecording final : public QDialog
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TFormRecording)
+
+public:
+    explicit TFormRecording(QWidget* parent = nullptr);
+
+    // Fills the list; line n is entry n. Once, before showing.
+    void initGUI();
+    void lstRecordingDblClick();
+
+    const std::vector<TExportFile>* FRecordings = nullptr; // borrowed
+
+    QToolBar* tlbMain = nullptr;
+    QToolButton* btnClose = nullptr;
+    QListWidget* lstRecording = nullptr;
+};
+
+// Shows the recordings window on list, modally.
+void ShowRecordingForm(const std::vector<TExportFile>& list, QWidget* parent = nullptr);

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+// The folder chooser of the media windows' Save buttons. An empty result means the user
+// cancelled. Tests put their own answer in place of the dialog.
+using FolderChooser = std::function<QString(QWidget* parent, const QString& title)>;
+QString chooseMediaFolder(QWidget* parent, const QString& title);
+void setMediaFolderChooser(FolderChooser chooser); // empty: the dialog again
+
+// Copies source to folder/name, replacing a file already there (only once the copy has
+// succeeded). Throws on failure. Returns the target.
+QString saveMediaCopy(const QString& source, const QString& folder, const QString& name);

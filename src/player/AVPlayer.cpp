@@ -17,9 +17,6 @@ namespace {
 const char kFlushMarker[] = "FLUSH";
 const char kEofMarker[] = "EOF";
 
-// Output rates the mixer device is tried with, in this order.
-constexpr int kMixerRates[] = {44100, 48000, 96000, 192000};
-
 PacketPointer makeMarker(const char* text)
 {
     PacketPointer pkt = makePacket();
@@ -137,6 +134,13 @@ int TAVPlayer::GetLevel() const
                                       AV_LOG_INFO,  AV_LOG_VERBOSE, AV_LOG_DEBUG};
     const int index = FLogLevel.load();
     return index >= 0 && index < 7 ? kLevels[index] : AV_LOG_DEBUG;
+}
+
+void TAVPlayer::setVolume(double value)
+{
+    FVolume = value;
+    // The chain belongs to the audio thread; it hands the new gain to the volume stage.
+    m_volumeChanged = true;
 }
 
 void TAVPlayer::DoPlaybackFinished()
@@ -557,23 +561,6 @@ bool TAVPlayer::OpenVideoComponent()
     return true;
 }
 
-// The format of the mixer channel: 16-bit stereo at the device's rate. Until the audio output
-// has opened a device, that is the first rate it tries.
-void TAVPlayer::ChooseAudioTarget(const AVCodecContext* ctx)
-{
-    if (ctx->sample_rate <= 0 || ctx->ch_layout.nb_channels <= 0)
-        throw Error(QStringLiteral("Invalid sample rate or channel count"));
-    const int rate = kMixerRates[0];
-    audio_tgt.fmt = AV_SAMPLE_FMT_S16;
-    audio_tgt.freq = rate;
-    audio_tgt.channel_layout = AV_CH_LAYOUT_STEREO;
-    audio_tgt.channels = 2;
-    audio_tgt.frame_size = av_samples_get_buffer_size(nullptr, 2, 1, AV_SAMPLE_FMT_S16, 1);
-    audio_tgt.bytes_per_sec = av_samples_get_buffer_size(nullptr, 2, rate, AV_SAMPLE_FMT_S16, 1);
-    if (audio_tgt.frame_size <= 0 || audio_tgt.bytes_per_sec <= 0)
-        throw Error(QStringLiteral("av_samples_get_buffer_size failed"));
-}
-
 bool TAVPlayer::OpenAudioComponent()
 {
     const int index = SelectedAudioStream();
@@ -590,7 +577,7 @@ bool TAVPlayer::OpenAudioComponent()
     audio_filter_src.fmt = ctx->sample_fmt;
     if (ConfigureAudioFilters(false) < 0)
         return false;
-    ChooseAudioTarget(ctx.get());
+    OpenAudioOutput(ctx.get());
     st->discard = AVDISCARD_DEFAULT;
     audio_src = audio_tgt;
     auddec = std::make_unique<TDecoder>(this, &continue_read_thread, FAudioQ.get(), std::move(ctx));
@@ -638,6 +625,7 @@ void TAVPlayer::CloseVideoComponent()
 
 void TAVPlayer::CloseAudioComponent()
 {
+    CloseMixerChannel();
     if (auddec) {
         auddec->abort(sampq.get());
         auddec.reset();

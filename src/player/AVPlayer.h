@@ -17,6 +17,11 @@
 #include <mutex>
 #include <vector>
 
+struct Mix_Chunk;
+
+// Held by every mixer effect while it fills its channel.
+std::mutex& MixerLock();
+
 enum TAVClock
 {
     clAudio,
@@ -107,7 +112,8 @@ public:
     bool FrameDrop() const { return FFrameDrop; }
     void setFrameDrop(bool value) { FFrameDrop = value; }
     double Volume() const { return FVolume; }
-    void setVolume(double value) { FVolume = value; }
+    // Takes effect at once while playing: the audio thread passes it to its volume stage.
+    void setVolume(double value);
     TAVLogLevel LogLevel() const { return FLogLevel; }
     void setLogLevel(TAVLogLevel value) { FLogLevel = value; }
     TAVClock ClockType() const { return FClockType; }
@@ -187,6 +193,17 @@ public:
     TAVPacketQueue* SubtitleQueue() const { return FSubtitleQ.get(); }
     TAudioParams AudioTarget() const { return audio_tgt; }
 
+    // Without outputs no mixer channel is opened: a host reads the frame queues itself (engine
+    // tests). Takes effect at the next open.
+    bool OutputEnabled() const { return m_outputEnabled; }
+    void setOutputEnabled(bool value) { m_outputEnabled = value; }
+    // Monotonic microseconds of the last fill and bytes of decoded audio it left over.
+    int64_t AudioCallbackTime() const { return FAudioCallbackTime; }
+    int AudioWriteBufSize() const { return audio_write_buf_size; }
+
+    // Called by the mixer's effect on its audio thread, under MixerLock.
+    void FillAudio(uint8_t* stream, int len);
+
     // IAVLogger; called on the thread that logged.
     void WriteLog(int level, const QString& text) override;
     int GetLevel() const override;
@@ -201,6 +218,8 @@ signals:
     // Emitted on the thread that logged, for lines at or above LogLevel.
     void OnLog(TAVPlayer* sender, int level, const QString& log);
     void OnStart(TAVPlayer* sender);
+    // Emitted on the mixer's audio thread with each piece of 16-bit stereo audio it plays.
+    void OnAudioBuffer(TAVPlayer* sender, const uint8_t* AudioBuf, int DataSize);
 
 private:
     friend class TAVReadThread;
@@ -228,7 +247,14 @@ private:
     void CloseSubtitleComponent();
     void ReleaseMedia();
     void PutEofMarker(int& lastPktType);
-    void ChooseAudioTarget(const AVCodecContext* ctx);
+    void OpenAudioOutput(const AVCodecContext* ctx);
+    int openMixerDevice();
+    void OpenMixerChannel();
+    void CloseMixerChannel();
+    int DecodeAudioFrame();
+    int SynchronizeAudio(int nb_samples);
+    void CheckExternalClockSpeed();
+    void applyVolume();
     void TogglePause();
     int GetMasterSyncType() const;
     double GetMasterClock() const;
@@ -334,6 +360,37 @@ private:
     AVFilterContext* in_audio_filter = nullptr;
     AVFilterContext* out_audio_filter = nullptr;
     AVFilterContext* FVolumeCtx = nullptr;
+    std::atomic<bool> m_volumeChanged = false;
+
+    // Audio output (the mixer's thread once the channel plays).
+    struct MixChunkDeleter
+    {
+        void operator()(Mix_Chunk* chunk) const;
+    };
+    struct AvFreeDeleter
+    {
+        void operator()(uint8_t* p) const { av_free(p); }
+    };
+    bool m_outputEnabled = true;
+    SwresamplePointer FSwrCtx;
+    const uint8_t* FAudioBuf = nullptr;
+    std::unique_ptr<uint8_t, AvFreeDeleter> FAudioBuf1;
+    unsigned audio_buf1_size = 0;
+    unsigned FAudioBufSize = 0;
+    unsigned audio_buf_index = 0;
+    std::atomic<int> audio_write_buf_size = 0;
+    uint8_t FSilenceBuf[1024] = {};
+    uint8_t chunk_buffer[1024] = {};
+    std::unique_ptr<Mix_Chunk, MixChunkDeleter> chunk_movie;
+    int mix_movie_channel = -1;
+    int FAudioHWBufSize = 0;
+    std::atomic<int64_t> FAudioCallbackTime = 0;
+    double audio_clock = 0;
+    int audio_clock_serial = -1;
+    double audio_diff_cum = 0;
+    double audio_diff_avg_coef = 0;
+    int audio_diff_avg_count = 0;
+    double audio_diff_threshold = 0;
 
     // Video chain (video thread).
     FilterGraphPointer video_graph;

@@ -161,6 +161,10 @@ void TAVAudioThread::Execute()
                 return;
         }
 
+        if (p->m_volumeChanged.exchange(false) && p->FVolumeCtx) {
+            const QByteArray gain = QByteArray::number(p->FVolume.load(), 'f', 2);
+            avfilter_process_command(p->FVolumeCtx, "volume", gain.constData(), nullptr, 0, 0);
+        }
         if ((ret = av_buffersrc_add_frame(p->in_audio_filter, frame.get())) < 0)
             return;
         while ((ret = av_buffersink_get_frame_flags(p->out_audio_filter, frame.get(), 0)) >= 0) {

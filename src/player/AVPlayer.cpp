@@ -68,12 +68,21 @@ TAVPlayer::TAVPlayer(QObject* parent) : QObject(parent)
     LoadAudioLibraries();
     FFlushPkt = makeMarker(kFlushMarker);
     FEofPkt = makeMarker(kEofMarker);
+    FStateTimer.setInterval(50);
+    connect(&FStateTimer, &QTimer::timeout, this, &TAVPlayer::StateTimerTick);
 }
 
 TAVPlayer::~TAVPlayer()
 {
     CloseMovie();
     ReleaseMedia();
+    std::vector<IAVView*> views;
+    {
+        std::lock_guard lock(FMutex);
+        views.swap(FViewList);
+    }
+    for (auto it = views.rbegin(); it != views.rend(); ++it)
+        (*it)->DetachPlayer();
     LoggerRegistry().RemoveLogger(this);
 }
 
@@ -150,13 +159,12 @@ void TAVPlayer::DoPlaybackFinished()
 
 bool TAVPlayer::Playing() const
 {
-    return FReadThread || viddec || auddec;
+    // While a non-blocking open runs, the open thread creates the others.
+    return FOpenThread || FReadThread || viddec || auddec;
 }
 
 void TAVPlayer::OpenMovie(const QString& AMovie, bool Paused, bool Block)
 {
-    if (!Block)
-        throw Error(QStringLiteral("Only blocking opens are available"));
     if (Playing())
         CloseMovie();
     ReleaseMedia(); // leftovers of an earlier failed open
@@ -165,7 +173,13 @@ void TAVPlayer::OpenMovie(const QString& AMovie, bool Paused, bool Block)
     FMovie = AMovie;
     FInitPaused = Paused;
     FBlockOpen = Block;
-    DoOpenMovie();
+    if (Block) {
+        DoOpenMovie();
+    } else {
+        FOpenThread = std::make_unique<TAVOpenThread>(this);
+        FOpenThread->Start();
+    }
+    FStateTimer.start();
 }
 
 void TAVPlayer::DoOpenMovie()
@@ -180,16 +194,29 @@ void TAVPlayer::DoOpenMovie()
             throw Error(QStringLiteral("Failed to initialize Video!"));
         if (FInitPaused)
             Pause();
-        emit OnStart(this);
+        RunOnUiThread([this] { emit OnStart(this); });
         if (FInitPaused)
             StepForward();
     } catch (const std::exception& e) {
         const QString message = QString::fromUtf8(e.what());
-        ReleaseMedia();
-        FClosed = true;
+        const bool block = FBlockOpen;
+        ReleaseMedia(!block);
         FBlockOpen = true;
-        throw Error(QStringLiteral("Failed to open the file:") + message + QLatin1Char(' ') +
-                    LastErrorMessage());
+        if (block) {
+            FClosed = true;
+            throw Error(QStringLiteral("Failed to open the file:") + message + QLatin1Char(' ') +
+                        LastErrorMessage());
+        }
+        {
+            std::lock_guard lock(m_textLock);
+            FLastErrorMessage =
+                message.trimmed().isEmpty() ? QStringLiteral("Failed to open the video") : message;
+        }
+        // The threads of the failed open are gone; the report still reaches the UI thread.
+        FAbortRequest = false;
+        const QString error = LastErrorMessage();
+        RunOnUiThread([this, error] { emit OnConnectionError(this, error); });
+        return;
     }
     FBlockOpen = true;
 }
@@ -465,6 +492,10 @@ bool TAVPlayer::StreamOpen()
 
     FReadThread = std::make_unique<TAVReadThread>(this);
     FReadThread->Start();
+    if (m_outputEnabled) {
+        FRefreshThread = std::make_unique<TAVRefreshThread>(this);
+        FRefreshThread->Start();
+    }
     return true;
 }
 
@@ -649,14 +680,27 @@ void TAVPlayer::CloseSubtitleComponent()
 }
 
 // Stops every thread and frees everything of the media; safe on a partly opened one.
-void TAVPlayer::ReleaseMedia()
+void TAVPlayer::ReleaseMedia(bool fromOpenThread)
 {
     FAbortRequest = true;
+    abortHandOvers();
     continue_read_thread.notify_all();
+    // The UI thread keeps serving hand-overs while it waits, or a worker blocked in one would
+    // never end.
+    if (!fromOpenThread && FOpenThread) {
+        waitServing(FOpenThread.get());
+        FOpenThread.reset();
+        FAbortRequest = true;
+    }
     if (FReadThread) {
-        FReadThread->WaitFor();
+        waitServing(FReadThread.get());
         FReadThread.reset();
     }
+    if (FRefreshThread) {
+        waitServing(FRefreshThread.get());
+        FRefreshThread.reset();
+    }
+    FCurrentVP = nullptr;
     for (TAVPacketQueue* q : {FVideoQ.get(), FAudioQ.get(), FSubtitleQ.get()})
         if (q)
             q->Abort();
@@ -695,6 +739,17 @@ void TAVPlayer::CloseMovie()
     FClosed = true;
     LoggerEntry logger(this);
     ReleaseMedia();
+    FStateTimer.stop();
+    std::vector<IAVView*> views;
+    {
+        std::lock_guard lock(FMutex);
+        views = FViewList;
+    }
+    for (IAVView* v : views)
+        v->SetVideoSize(0, 0);
+    FFps = 0;
+    FFrameNumber = 0;
+    m_framesDropped = 0;
 }
 
 void TAVPlayer::TogglePause()

@@ -200,13 +200,15 @@ int TAVPlayer::DecodeAudioFrame()
         if (!af)
             return -1;
         sampq->next();
-        if (FStep != 0 && !FPaused) {
-            if ((FStep &= ~1) == 0)
-                TogglePause();
-        }
     } while (af->serial != FAudioQ->Serial() && !FAbortRequest);
     if (FAbortRequest)
         return -1;
+    // Only a frame of the current serial completes a step: a stale one taken after a paused
+    // seek would pause again with the audio clock still invalid.
+    if (FStep != 0 && !FPaused) {
+        if ((FStep &= ~1) == 0)
+            TogglePause();
+    }
 
     AVFrame* frame = af->frame.get();
     const auto format = AVSampleFormat(frame->format);

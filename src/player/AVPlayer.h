@@ -220,6 +220,9 @@ public:
     int64_t FramesShown() const { return FFrameNumber; }
     int64_t FramesDropped() const { return m_framesDropped; }
     AVRational SampleAspectRatio() const { return FSar; }
+    // Current values of the audio and video clocks in seconds (NaN when invalid).
+    double AudioClock() const { return GetClock(audclk); }
+    double VideoClock() const { return GetClock(vidclk); }
 
     // Runs task on the UI thread and waits for it (a synchronous hand-over). From the UI thread
     // it runs at once. Returns false when the player aborted before the task ran. Rethrows

@@ -439,6 +439,7 @@ private:
     std::unique_ptr<TAVThread> FRefreshThread;
     std::unique_ptr<TAVThread> FOpenThread;
     std::atomic<bool> FRefresh = false;
+    std::mutex m_refreshLock; // a refresh pass; a filter change flushes pictq under it
     TVideoFrame* FCurrentVP = nullptr;
     std::atomic<int64_t> FFrameNumber = 0;
     std::atomic<int64_t> m_framesDropped = 0;

@@ -155,6 +155,7 @@ void TAVRefreshThread::Execute()
     TAVPlayer* p = FPlayer;
     while (!p->FAbortRequest) {
         if (!p->FRefresh && !p->FPaused) {
+            std::lock_guard lock(p->m_refreshLock);
             p->FRefresh = true;
             p->RefreshVideo();
             p->FRefresh = false;

@@ -17,9 +17,6 @@ namespace {
 const char kFlushMarker[] = "FLUSH";
 const char kEofMarker[] = "EOF";
 
-// Output rates the mixer device is tried with, in this order.
-constexpr int kMixerRates[] = {44100, 48000, 96000, 192000};
-
 PacketPointer makeMarker(const char* text)
 {
     PacketPointer pkt = makePacket();
@@ -71,12 +68,21 @@ TAVPlayer::TAVPlayer(QObject* parent) : QObject(parent)
     LoadAudioLibraries();
     FFlushPkt = makeMarker(kFlushMarker);
     FEofPkt = makeMarker(kEofMarker);
+    FStateTimer.setInterval(50);
+    connect(&FStateTimer, &QTimer::timeout, this, &TAVPlayer::StateTimerTick);
 }
 
 TAVPlayer::~TAVPlayer()
 {
     CloseMovie();
     ReleaseMedia();
+    std::vector<IAVView*> views;
+    {
+        std::lock_guard lock(FMutex);
+        views.swap(FViewList);
+    }
+    for (auto it = views.rbegin(); it != views.rend(); ++it)
+        (*it)->DetachPlayer();
     LoggerRegistry().RemoveLogger(this);
 }
 
@@ -139,6 +145,13 @@ int TAVPlayer::GetLevel() const
     return index >= 0 && index < 7 ? kLevels[index] : AV_LOG_DEBUG;
 }
 
+void TAVPlayer::setVolume(double value)
+{
+    FVolume = value;
+    // The chain belongs to the audio thread; it hands the new gain to the volume stage.
+    m_volumeChanged = true;
+}
+
 void TAVPlayer::DoPlaybackFinished()
 {
     FPlaybackFinished = true;
@@ -146,13 +159,12 @@ void TAVPlayer::DoPlaybackFinished()
 
 bool TAVPlayer::Playing() const
 {
-    return FReadThread || viddec || auddec;
+    // While a non-blocking open runs, the open thread creates the others.
+    return FOpenThread || FReadThread || viddec || auddec;
 }
 
 void TAVPlayer::OpenMovie(const QString& AMovie, bool Paused, bool Block)
 {
-    if (!Block)
-        throw Error(QStringLiteral("Only blocking opens are available"));
     if (Playing())
         CloseMovie();
     ReleaseMedia(); // leftovers of an earlier failed open
@@ -161,7 +173,13 @@ void TAVPlayer::OpenMovie(const QString& AMovie, bool Paused, bool Block)
     FMovie = AMovie;
     FInitPaused = Paused;
     FBlockOpen = Block;
-    DoOpenMovie();
+    if (Block) {
+        DoOpenMovie();
+    } else {
+        FOpenThread = std::make_unique<TAVOpenThread>(this);
+        FOpenThread->Start();
+    }
+    FStateTimer.start();
 }
 
 void TAVPlayer::DoOpenMovie()
@@ -176,16 +194,29 @@ void TAVPlayer::DoOpenMovie()
             throw Error(QStringLiteral("Failed to initialize Video!"));
         if (FInitPaused)
             Pause();
-        emit OnStart(this);
+        RunOnUiThread([this] { emit OnStart(this); });
         if (FInitPaused)
             StepForward();
     } catch (const std::exception& e) {
         const QString message = QString::fromUtf8(e.what());
-        ReleaseMedia();
-        FClosed = true;
+        const bool block = FBlockOpen;
+        ReleaseMedia(!block);
         FBlockOpen = true;
-        throw Error(QStringLiteral("Failed to open the file:") + message + QLatin1Char(' ') +
-                    LastErrorMessage());
+        if (block) {
+            FClosed = true;
+            throw Error(QStringLiteral("Failed to open the file:") + message + QLatin1Char(' ') +
+                        LastErrorMessage());
+        }
+        {
+            std::lock_guard lock(m_textLock);
+            FLastErrorMessage =
+                message.trimmed().isEmpty() ? QStringLiteral("Failed to open the video") : message;
+        }
+        // The threads of the failed open are gone; the report still reaches the UI thread.
+        FAbortRequest = false;
+        const QString error = LastErrorMessage();
+        RunOnUiThread([this, error] { emit OnConnectionError(this, error); });
+        return;
     }
     FBlockOpen = true;
 }
@@ -461,6 +492,10 @@ bool TAVPlayer::StreamOpen()
 
     FReadThread = std::make_unique<TAVReadThread>(this);
     FReadThread->Start();
+    if (m_outputEnabled) {
+        FRefreshThread = std::make_unique<TAVRefreshThread>(this);
+        FRefreshThread->Start();
+    }
     return true;
 }
 
@@ -557,23 +592,6 @@ bool TAVPlayer::OpenVideoComponent()
     return true;
 }
 
-// The format of the mixer channel: 16-bit stereo at the device's rate. Until the audio output
-// has opened a device, that is the first rate it tries.
-void TAVPlayer::ChooseAudioTarget(const AVCodecContext* ctx)
-{
-    if (ctx->sample_rate <= 0 || ctx->ch_layout.nb_channels <= 0)
-        throw Error(QStringLiteral("Invalid sample rate or channel count"));
-    const int rate = kMixerRates[0];
-    audio_tgt.fmt = AV_SAMPLE_FMT_S16;
-    audio_tgt.freq = rate;
-    audio_tgt.channel_layout = AV_CH_LAYOUT_STEREO;
-    audio_tgt.channels = 2;
-    audio_tgt.frame_size = av_samples_get_buffer_size(nullptr, 2, 1, AV_SAMPLE_FMT_S16, 1);
-    audio_tgt.bytes_per_sec = av_samples_get_buffer_size(nullptr, 2, rate, AV_SAMPLE_FMT_S16, 1);
-    if (audio_tgt.frame_size <= 0 || audio_tgt.bytes_per_sec <= 0)
-        throw Error(QStringLiteral("av_samples_get_buffer_size failed"));
-}
-
 bool TAVPlayer::OpenAudioComponent()
 {
     const int index = SelectedAudioStream();
@@ -590,7 +608,7 @@ bool TAVPlayer::OpenAudioComponent()
     audio_filter_src.fmt = ctx->sample_fmt;
     if (ConfigureAudioFilters(false) < 0)
         return false;
-    ChooseAudioTarget(ctx.get());
+    OpenAudioOutput(ctx.get());
     st->discard = AVDISCARD_DEFAULT;
     audio_src = audio_tgt;
     auddec = std::make_unique<TDecoder>(this, &continue_read_thread, FAudioQ.get(), std::move(ctx));
@@ -638,6 +656,7 @@ void TAVPlayer::CloseVideoComponent()
 
 void TAVPlayer::CloseAudioComponent()
 {
+    CloseMixerChannel();
     if (auddec) {
         auddec->abort(sampq.get());
         auddec.reset();
@@ -661,14 +680,27 @@ void TAVPlayer::CloseSubtitleComponent()
 }
 
 // Stops every thread and frees everything of the media; safe on a partly opened one.
-void TAVPlayer::ReleaseMedia()
+void TAVPlayer::ReleaseMedia(bool fromOpenThread)
 {
     FAbortRequest = true;
+    abortHandOvers();
     continue_read_thread.notify_all();
+    // The UI thread keeps serving hand-overs while it waits, or a worker blocked in one would
+    // never end.
+    if (!fromOpenThread && FOpenThread) {
+        waitServing(FOpenThread.get());
+        FOpenThread.reset();
+        FAbortRequest = true;
+    }
     if (FReadThread) {
-        FReadThread->WaitFor();
+        waitServing(FReadThread.get());
         FReadThread.reset();
     }
+    if (FRefreshThread) {
+        waitServing(FRefreshThread.get());
+        FRefreshThread.reset();
+    }
+    FCurrentVP = nullptr;
     for (TAVPacketQueue* q : {FVideoQ.get(), FAudioQ.get(), FSubtitleQ.get()})
         if (q)
             q->Abort();
@@ -707,6 +739,17 @@ void TAVPlayer::CloseMovie()
     FClosed = true;
     LoggerEntry logger(this);
     ReleaseMedia();
+    FStateTimer.stop();
+    std::vector<IAVView*> views;
+    {
+        std::lock_guard lock(FMutex);
+        views = FViewList;
+    }
+    for (IAVView* v : views)
+        v->SetVideoSize(0, 0);
+    FFps = 0;
+    FFrameNumber = 0;
+    m_framesDropped = 0;
 }
 
 void TAVPlayer::TogglePause()

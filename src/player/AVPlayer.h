@@ -1,6 +1,7 @@
 #pragma once
 
 #include "player/AVThread.h"
+#include "player/AVView.h"
 #include "player/Clock.h"
 #include "player/Decoder.h"
 #include "player/FFmpegPtr.h"
@@ -9,13 +10,22 @@
 #include "player/PacketQueue.h"
 
 #include <QObject>
+#include <QTimer>
 #include <QStringList>
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
+
+struct Mix_Chunk;
+
+// Held by every mixer effect while it fills its channel.
+std::mutex& MixerLock();
 
 enum TAVClock
 {
@@ -107,7 +117,8 @@ public:
     bool FrameDrop() const { return FFrameDrop; }
     void setFrameDrop(bool value) { FFrameDrop = value; }
     double Volume() const { return FVolume; }
-    void setVolume(double value) { FVolume = value; }
+    // Takes effect at once while playing: the audio thread passes it to its volume stage.
+    void setVolume(double value);
     TAVLogLevel LogLevel() const { return FLogLevel; }
     void setLogLevel(TAVLogLevel value) { FLogLevel = value; }
     TAVClock ClockType() const { return FClockType; }
@@ -134,7 +145,8 @@ public:
     void setSeekPositionMode(TAVSeekPositionMode value) { FSeekPositionMode = value; }
 
     // Opens AMovie; with Block the whole open runs inside the call and a failure raises
-    // "Failed to open the file:...". Only blocking opens exist so far.
+    // "Failed to open the file:...".
+    // Without Block the open runs on a thread of its own; a failure raises OnConnectionError.
     void OpenMovie(const QString& AMovie, bool Paused, bool Block);
     // Stops every thread and releases the media; does nothing when nothing is open.
     void CloseMovie();
@@ -187,6 +199,36 @@ public:
     TAVPacketQueue* SubtitleQueue() const { return FSubtitleQ.get(); }
     TAudioParams AudioTarget() const { return audio_tgt; }
 
+    // Without outputs no mixer channel is opened: a host reads the frame queues itself (engine
+    // tests). Takes effect at the next open.
+    bool OutputEnabled() const { return m_outputEnabled; }
+    void setOutputEnabled(bool value) { m_outputEnabled = value; }
+    // Monotonic microseconds of the last fill and bytes of decoded audio it left over.
+    int64_t AudioCallbackTime() const { return FAudioCallbackTime; }
+    int AudioWriteBufSize() const { return audio_write_buf_size; }
+
+    // Called by the mixer's effect on its audio thread, under MixerLock.
+    void FillAudio(uint8_t* stream, int len);
+
+    // Displays, UI thread. Each picture goes to the first display that takes it.
+    void RegisterView(IAVView* AView);
+    void UnRegisterView(IAVView* AView);
+    bool Loop() const { return FLoop; }
+    void setLoop(bool value) { FLoop = value; }
+    double FPS() const { return FFps; }
+    // Pictures handed to the displays and late pictures dropped since the open.
+    int64_t FramesShown() const { return FFrameNumber; }
+    int64_t FramesDropped() const { return m_framesDropped; }
+    AVRational SampleAspectRatio() const { return FSar; }
+    // Current values of the audio and video clocks in seconds (NaN when invalid).
+    double AudioClock() const { return GetClock(audclk); }
+    double VideoClock() const { return GetClock(vidclk); }
+
+    // Runs task on the UI thread and waits for it (a synchronous hand-over). From the UI thread
+    // it runs at once. Returns false when the player aborted before the task ran. Rethrows
+    // what the task threw.
+    bool RunOnUiThread(const std::function<void()>& task);
+
     // IAVLogger; called on the thread that logged.
     void WriteLog(int level, const QString& text) override;
     int GetLevel() const override;
@@ -201,12 +243,20 @@ signals:
     // Emitted on the thread that logged, for lines at or above LogLevel.
     void OnLog(TAVPlayer* sender, int level, const QString& log);
     void OnStart(TAVPlayer* sender);
+    void OnConnectionError(TAVPlayer* sender, const QString& Error);
+    void OnPlaybackFinished(TAVPlayer* sender);
+    // Emitted on the UI thread before the displays draw the picture.
+    void OnVideoDisplay(TAVPlayer* sender, const AVFrame* AFrame);
+    // Emitted on the mixer's audio thread with each piece of 16-bit stereo audio it plays.
+    void OnAudioBuffer(TAVPlayer* sender, const uint8_t* AudioBuf, int DataSize);
 
 private:
     friend class TAVReadThread;
     friend class TAVVideoThread;
     friend class TAVAudioThread;
     friend class TAVSubtitleThread;
+    friend class TAVRefreshThread;
+    friend class TAVOpenThread;
 
     void DoOpenMovie();
     bool StreamOpen();
@@ -226,9 +276,28 @@ private:
     void CloseVideoComponent();
     void CloseAudioComponent();
     void CloseSubtitleComponent();
-    void ReleaseMedia();
+    void ReleaseMedia(bool fromOpenThread = false);
     void PutEofMarker(int& lastPktType);
-    void ChooseAudioTarget(const AVCodecContext* ctx);
+    void OpenAudioOutput(const AVCodecContext* ctx);
+    int openMixerDevice();
+    void OpenMixerChannel();
+    void CloseMixerChannel();
+    int DecodeAudioFrame();
+    int SynchronizeAudio(int nb_samples);
+    void CheckExternalClockSpeed();
+    void RefreshVideo();
+    double ComputeTargetDelay(double delay) const;
+    double FrameDuration(const TVideoFrame* vp, const TVideoFrame* next) const;
+    void UpdateVideoPts(double pts, int64_t pos, int serial);
+    void DisplayVideoImage();
+    void BlendSubtitleRect(TVideoFrame* vp, const AVSubtitleRect* rect);
+    void ShowPicture();
+    void ResetViews();
+    void StateTimerTick();
+    void serveHandOvers();
+    void abortHandOvers();
+    // UI thread: waits for a worker thread to end while serving its hand-overs.
+    void waitServing(TAVThread* thread);
     void TogglePause();
     int GetMasterSyncType() const;
     double GetMasterClock() const;
@@ -334,6 +403,64 @@ private:
     AVFilterContext* in_audio_filter = nullptr;
     AVFilterContext* out_audio_filter = nullptr;
     AVFilterContext* FVolumeCtx = nullptr;
+    std::atomic<bool> m_volumeChanged = false;
+
+    // Audio output (the mixer's thread once the channel plays).
+    struct MixChunkDeleter
+    {
+        void operator()(Mix_Chunk* chunk) const;
+    };
+    struct AvFreeDeleter
+    {
+        void operator()(uint8_t* p) const { av_free(p); }
+    };
+    bool m_outputEnabled = true;
+    SwresamplePointer FSwrCtx;
+    const uint8_t* FAudioBuf = nullptr;
+    std::unique_ptr<uint8_t, AvFreeDeleter> FAudioBuf1;
+    unsigned audio_buf1_size = 0;
+    unsigned FAudioBufSize = 0;
+    unsigned audio_buf_index = 0;
+    std::atomic<int> audio_write_buf_size = 0;
+    uint8_t FSilenceBuf[1024] = {};
+    uint8_t chunk_buffer[1024] = {};
+    std::unique_ptr<Mix_Chunk, MixChunkDeleter> chunk_movie;
+    int mix_movie_channel = -1;
+    int FAudioHWBufSize = 0;
+    std::atomic<int64_t> FAudioCallbackTime = 0;
+    double audio_clock = 0;
+    int audio_clock_serial = -1;
+    double audio_diff_cum = 0;
+    double audio_diff_avg_coef = 0;
+    int audio_diff_avg_count = 0;
+    double audio_diff_threshold = 0;
+
+    // Video output.
+    std::unique_ptr<TAVThread> FRefreshThread;
+    std::unique_ptr<TAVThread> FOpenThread;
+    std::atomic<bool> FRefresh = false;
+    std::mutex m_refreshLock; // a refresh pass; a filter change flushes pictq under it
+    TVideoFrame* FCurrentVP = nullptr;
+    std::atomic<int64_t> FFrameNumber = 0;
+    std::atomic<int64_t> m_framesDropped = 0;
+    int64_t FFPSTime = 0;
+    std::atomic<double> FFps = 0;
+    bool FLoop = false;
+    QTimer FStateTimer;
+    std::mutex FMutex; // the display list
+    std::vector<IAVView*> FViewList;
+
+    // Synchronous hand-overs from worker threads to the UI thread.
+    struct HandOver
+    {
+        std::function<void()> task;
+        bool taken = false;
+        bool done = false;
+        std::exception_ptr error;
+    };
+    std::mutex m_handOverLock;
+    std::condition_variable m_handOverDone;
+    std::deque<HandOver*> m_handOvers;
 
     // Video chain (video thread).
     FilterGraphPointer video_graph;

@@ -28,4 +28,5 @@ void TAVThread::run()
     } catch (...) {
         // Worker threads end silently on failure; the media stalls until it is closed.
     }
+    m_finished = true;
 }

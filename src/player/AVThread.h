@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include <atomic>
 #include <thread>
 
 class TAVPlayer;
@@ -20,6 +21,8 @@ public:
     void Start();
     void WaitFor();
     bool Started() const { return m_thread.joinable(); }
+    // Execute has returned (or the thread never started).
+    bool Finished() const { return m_finished || !m_thread.joinable(); }
 
 protected:
     virtual void Execute() = 0;
@@ -30,4 +33,5 @@ private:
     void run();
 
     std::thread m_thread;
+    std::atomic<bool> m_finished = false;
 };

@@ -71,7 +71,11 @@ void TAVVideoThread::Execute()
         }
         frame->sample_aspect_ratio = av_guess_sample_aspect_ratio(p->FIc.get(), st, frame.get());
         if (p->FVideoFiltersChanged) {
-            p->pictq->flush();
+            {
+                // The refresh thread reads the queue; a pass must not run meanwhile.
+                std::lock_guard lock(p->m_refreshLock);
+                p->pictq->flush();
+            }
             p->frame_timer = nowSeconds();
             p->ConfigureVideoFilters(frame.get());
             p->FVideoFiltersChanged = false;
@@ -150,7 +154,13 @@ void TAVAudioThread::Execute()
                                  p->FAudioFiltersChanged;
         if (reconfigure) {
             if (p->FAudioFiltersChanged) {
-                p->sampq->flush();
+                {
+                    // The mixer's effect reads the queue and may still point into a frame.
+                    std::lock_guard lock(MixerLock());
+                    p->sampq->flush();
+                    p->FAudioBuf = nullptr;
+                    p->FAudioBufSize = p->audio_buf_index = 0;
+                }
                 p->FAudioFiltersChanged = false;
             }
             src.fmt = format;
@@ -161,6 +171,10 @@ void TAVAudioThread::Execute()
                 return;
         }
 
+        if (p->m_volumeChanged.exchange(false) && p->FVolumeCtx) {
+            const QByteArray gain = QByteArray::number(p->FVolume.load(), 'f', 2);
+            avfilter_process_command(p->FVolumeCtx, "volume", gain.constData(), nullptr, 0, 0);
+        }
         if ((ret = av_buffersrc_add_frame(p->in_audio_filter, frame.get())) < 0)
             return;
         while ((ret = av_buffersink_get_frame_flags(p->out_audio_filter, frame.get(), 0)) >= 0) {

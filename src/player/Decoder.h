@@ -5,6 +5,7 @@
 #include "player/FrameQueue.h"
 #include "player/PacketQueue.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -40,7 +41,7 @@ public:
     TAVPacketQueue* queue() const { return m_queue; }
 
     int pkt_serial = -1;
-    int finished = 0;
+    std::atomic<int> finished = 0; // read by the audio output too
     int64_t start_pts = AV_NOPTS_VALUE;
     AVRational start_pts_tb = {0, 1};
     int64_t next_pts = AV_NOPTS_VALUE;

@@ -157,6 +157,8 @@ void TAVPlayer::ConfigureVideoFilters(AVFrame* frame)
     filt_out = sink;
     m_videoWidth = av_buffersink_get_w(sink);
     m_videoHeight = av_buffersink_get_h(sink);
+    if (m_outputEnabled)
+        RunOnUiThread([this] { ResetViews(); });
 }
 
 int TAVPlayer::QueuePicture(AVFrame* frame, double pts, double duration, int64_t pos, int serial)

@@ -50,3 +50,25 @@ public:
 protected:
     void Execute() override;
 };
+
+// Hands due pictures to the displays and keeps the external clock's speed.
+class TAVRefreshThread final : public TAVThread
+{
+public:
+    using TAVThread::TAVThread;
+    ~TAVRefreshThread() override { WaitFor(); }
+
+protected:
+    void Execute() override;
+};
+
+// Runs a non-blocking open.
+class TAVOpenThread final : public TAVThread
+{
+public:
+    using TAVThread::TAVThread;
+    ~TAVOpenThread() override { WaitFor(); }
+
+protected:
+    void Execute() override;
+};

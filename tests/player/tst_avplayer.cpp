@@ -284,6 +284,7 @@ void TestAVPlayer::picturesAreAlignedAndCropped()
     QFETCH(int, height);
     QFETCH(bool, hardware);
     TAVPlayer player;
+    player.setOutputEnabled(false); // this test reads the queues itself
     player.setHardwareAccelerated(hardware);
     QStringList warnings;
     connect(
@@ -334,6 +335,7 @@ void TestAVPlayer::audioFillsSampleQueue()
     QFETCH(int, channels);
     QFETCH(double, duration);
     TAVPlayer player;
+    player.setOutputEnabled(false); // this test reads the queues itself
     QStringList warnings;
     connect(
         &player, &TAVPlayer::OnLog, this,
@@ -364,6 +366,7 @@ void TestAVPlayer::audioFillsSampleQueue()
 void TestAVPlayer::rawSamplesUseRateAndChannels()
 {
     TAVPlayer player;
+    player.setOutputEnabled(false); // this test reads the queues itself
     player.setInputFormat(QStringLiteral(" s16le "));
     player.setOptions({QStringLiteral("ar=11780"), QStringLiteral("ac=2")});
     player.OpenMovie(path("voice.pcm"), false, true);
@@ -399,6 +402,7 @@ void TestAVPlayer::rawSamplesUseRateAndChannels()
 void TestAVPlayer::seekRaisesSerialsAndMoves()
 {
     TAVPlayer player;
+    player.setOutputEnabled(false); // this test reads the queues itself
     player.OpenMovie(path("av.mp4"), false, true);
     const std::optional<Picture> first = takePicture(player);
     QVERIFY(first);
@@ -424,6 +428,7 @@ void TestAVPlayer::seekRaisesSerialsAndMoves()
 void TestAVPlayer::endOfInputMarkerOnce()
 {
     TAVPlayer player;
+    player.setOutputEnabled(false); // this test reads the queues itself
     player.OpenMovie(path("tone.wav"), false, true);
     QVERIFY(waitUntil(
         [&] {
@@ -445,6 +450,7 @@ void TestAVPlayer::endOfInputMarkerOnce()
 void TestAVPlayer::attachedPictureAfterOpenAndSeek()
 {
     TAVPlayer player;
+    player.setOutputEnabled(false); // this test reads the queues itself
     player.OpenMovie(path("cover.mp3"), false, true);
     QCOMPARE(player.VideoStreamCount(), 1);
     QCOMPARE(player.AudioStreamCount(), 1);
@@ -470,6 +476,7 @@ void TestAVPlayer::attachedPictureAfterOpenAndSeek()
 void TestAVPlayer::subtitleStreamIsListed()
 {
     TAVPlayer player;
+    player.setOutputEnabled(false); // this test reads the queues itself
     player.OpenMovie(path("subs.mp4"), false, true);
     QCOMPARE(player.SubtitleStreamCount(), 1);
     QCOMPARE(player.SubtitleStreamIndex(), 0);
@@ -493,6 +500,7 @@ void TestAVPlayer::subtitleStreamIsListed()
 void TestAVPlayer::audioStreamSwap()
 {
     TAVPlayer player;
+    player.setOutputEnabled(false); // this test reads the queues itself
     player.OpenMovie(path("two.mka"), false, true);
     QCOMPARE(player.AudioStreamCount(), 2);
     QCOMPARE(player.AudioStreamIndex(), 0);
@@ -534,6 +542,7 @@ void TestAVPlayer::playRange()
     QFETCH(double, duration);
     QFETCH(double, firstPts);
     TAVPlayer player;
+    player.setOutputEnabled(false); // this test reads the queues itself
     player.setStartTime(start);
     player.setEndTime(end);
     player.OpenMovie(path("tone.wav"), false, true);
@@ -576,6 +585,7 @@ void TestAVPlayer::optionRouting()
     QFETCH(QStringList, options);
     QFETCH(QString, error);
     TAVPlayer player;
+    player.setOutputEnabled(false); // this test reads the queues itself
     player.setOptions(options);
     try {
         player.OpenMovie(path("av.mp4"), false, true);
@@ -612,6 +622,7 @@ void TestAVPlayer::openFailures()
     QFETCH(QString, format);
     QFETCH(QString, message);
     TAVPlayer player;
+    player.setOutputEnabled(false); // this test reads the queues itself
     player.setInputFormat(format);
     const QString name = m_dir.filePath(file);
     try {
@@ -636,6 +647,7 @@ void TestAVPlayer::openFailures()
 void TestAVPlayer::truncatedFilePlaysWhatItCan()
 {
     TAVPlayer player;
+    player.setOutputEnabled(false); // this test reads the queues itself
     try {
         player.OpenMovie(path("cut.mp4"), false, true);
     } catch (const Error& e) {
@@ -672,6 +684,7 @@ void TestAVPlayer::closeJoinsQuickly()
     QFETCH(QString, file);
     QFETCH(int, consumeMs);
     TAVPlayer player;
+    player.setOutputEnabled(false); // this test reads the queues itself
     player.OpenMovie(m_dir.filePath(file), false, true);
     QElapsedTimer t;
     t.start();
@@ -697,6 +710,7 @@ void TestAVPlayer::stalledNetworkInput()
     for (bool closeEarly : {false, true}) {
         StallingServer server(head);
         TAVPlayer player;
+        player.setOutputEnabled(false); // this test reads the queues itself
         player.setTimeout(1);
         player.setInputFormat(QStringLiteral("wav"));
         player.setOptions({QStringLiteral("probesize=4096")});
@@ -725,6 +739,7 @@ void TestAVPlayer::stalledNetworkInput()
 void TestAVPlayer::logLinesGoToTheirPlayer()
 {
     TAVPlayer player;
+    player.setOutputEnabled(false); // this test reads the queues itself
     QSignalSpy spy(&player, &TAVPlayer::OnLog);
     // No entry for this thread: the line is dropped.
     av_log(nullptr, AV_LOG_ERROR, "unrouted %d\n", 1);
@@ -753,6 +768,7 @@ void TestAVPlayer::logLinesGoToTheirPlayer()
 void TestAVPlayer::reopenKeepsConfiguration()
 {
     TAVPlayer player;
+    player.setOutputEnabled(false); // this test reads the queues itself
     player.setInputFormat(QStringLiteral("s16le"));
     player.setOptions({QStringLiteral("ar=11780"), QStringLiteral("ac=2")});
     player.OpenMovie(path("voice.pcm"), false, true);

@@ -1,11 +1,156 @@
 #include "media/FormVideo.h"
 
 #include "app/Application.h"
+#include "media/MediaDialogs.h"
+#include "media/MediaFiles.h"
+#include "player/AVPlayer.h"
+#include "player/TAVView.h"
 
-// PLACEHOLDER until the playback window lands: it only says so. Replace this body.
+#include <QAction>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QSlider>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+TFormVideo::TFormVideo(const TExportFile& file, QWidget* parent) : QDialog(parent), FFile(file)
+{
+    setWindowTitle(QStringLiteral("Videos"));
+    Player = new TAVPlayer(this);
+    Player->setVolume(1.0);
+    Player->setClockType(clAudio);
+
+    actPause = new QAction(tr("Pause"), this);
+    connect(actPause, &QAction::triggered, this, guarded([this] { actPauseExecute(); }));
+
+    auto makeButton = [this](const QString& text) {
+        auto* button = new QToolButton(this);
+        button->setText(text);
+        button->setFixedWidth(80);
+        button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        return button;
+    };
+    btnClose = makeButton(tr("Close"));
+    btnSave = makeButton(tr("Save"));
+    btnPause = makeButton(tr("Pause"));
+    btnPause->setDefaultAction(actPause);
+    btnPause->setFixedWidth(80);
+    lblDuration = new QLabel(this);
+    lblDuration->setWordWrap(false);
+    tbDuration = new QSlider(Qt::Horizontal, this);
+    tbDuration->setFixedHeight(19);
+    tbDuration->setRange(0, 0);
+    tbDuration->installEventFilter(this);
+    vwVideo = new TAVView(this);
+    vwVideo->setDisableInterpolation(true);
+    vwVideo->setPlayer(Player);
+
+    auto* bar = new QGridLayout;
+    bar->setContentsMargins(2, 2, 2, 0);
+    bar->addWidget(btnClose, 0, 0);
+    bar->addWidget(btnSave, 0, 1);
+    bar->addWidget(btnPause, 0, 2);
+    bar->addWidget(lblDuration, 0, 3);
+    bar->setColumnStretch(3, 1);
+    bar->addWidget(tbDuration, 1, 0, 1, 4);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addLayout(bar);
+    layout->addWidget(vwVideo, 1);
+
+    connect(btnClose, &QToolButton::clicked, this, &QDialog::accept);
+    connect(btnSave, &QToolButton::clicked, this, guarded([this] { btnSaveClick(); }));
+    connect(tbDuration, &QSlider::valueChanged, this, [this](int value) { tbDurationChange(value); });
+
+    tmrUpdate = new QTimer(this);
+    tmrUpdate->setInterval(1000);
+    connect(tmrUpdate, &QTimer::timeout, this, [this] { tmrUpdateTimer(); });
+    tmrUpdate->start();
+    // Qt has no idle-time action updates: the caption follows the player on a short timer.
+    auto* updater = new QTimer(this);
+    connect(updater, &QTimer::timeout, this, [this] { actPauseUpdate(); });
+    updater->start(100);
+}
+
+TFormVideo::~TFormVideo() = default;
+
+void TFormVideo::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    // Opening blocks; let the window paint first, then open from the event loop.
+    QTimer::singleShot(0, this, guarded([this] { FormShow(); }));
+}
+
+void TFormVideo::FormShow()
+{
+    if (!QFileInfo(FFile.srcFile).isFile())
+        return;
+    if (QFileInfo(FFile.srcFile).suffix().toLower() == QLatin1String("pcm")) {
+        Player->setInputFormat(QStringLiteral("s16le"));
+        Player->setOptions(Player->Options() << QStringLiteral("ar=11780") << QStringLiteral("ac=2"));
+    }
+    Player->OpenMovie(FFile.srcFile, false, true);
+    tbDuration->setMaximum(int(Player->Duration()));
+}
+
+void TFormVideo::tmrUpdateTimer()
+{
+    tbDuration->setValue(int(Player->Position()));
+    lblDuration->setText(QStringLiteral("Position:%1/Duration:%2")
+                             .arg(FormatMediaTime(false, Player->Position()),
+                                  FormatMediaTime(false, Player->Duration())));
+}
+
+bool TFormVideo::eventFilter(QObject* watched, QEvent* event)
+{
+    // A left press arms exactly one seek: the next value change, whoever makes it.
+    if (watched == tbDuration && event->type() == QEvent::MouseButtonPress &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+        FUserDrag = true;
+    return QDialog::eventFilter(watched, event);
+}
+
+void TFormVideo::tbDurationChange(int value)
+{
+    if (!FUserDrag)
+        return;
+    FUserDrag = false;
+    Player->setPosition(value);
+}
+
+void TFormVideo::actPauseExecute()
+{
+    if (Player->Paused())
+        Player->Play();
+    else
+        Player->Pause();
+    actPauseUpdate();
+}
+
+void TFormVideo::actPauseUpdate()
+{
+    actPause->setText(Player->Paused() ? tr("Play") : tr("Pause"));
+}
+
+void TFormVideo::btnSaveClick()
+{
+    const QString folder = chooseMediaFolder(this, tr("Save Video To"));
+    if (folder.isEmpty())
+        return;
+    saveMediaCopy(FFile.srcFile, folder, phoneFileName(FFile));
+    ShowMessage(QStringLiteral("Export Video sucessfully"));
+}
+
 void ShowVideoForm(const TExportFile& file, QWidget* parent)
 {
-    Q_UNUSED(file);
-    Q_UNUSED(parent);
-    ShowMessage(QStringLiteral("not yet available"));
+    TFormVideo form(file, parent);
+    form.setWindowState(Qt::WindowMaximized);
+    form.exec();
 }

@@ -222,7 +222,9 @@ void TestAVOutput::positionStaysInRange()
     while (!player.PlaybackFinished() && t.elapsed() < 5000) {
         const double p = player.Position();
         QVERIFY(p >= 0 && p <= player.Duration());
-        QVERIFY(p >= last - 0.005);
+        // The audio clock is extrapolated from the last mixer callback; on a loaded machine a
+        // late callback can pull it back by a few tens of milliseconds.
+        QVERIFY2(p >= last - 0.05, qPrintable(QStringLiteral("%1 after %2").arg(p).arg(last)));
         last = p;
         QTest::qWait(20);
     }

@@ -479,6 +479,17 @@ bool TAVPlayer::StreamOpen()
         dropFailed(FSubtitleIdxList, FSubtitleStreamIndex);
 
     CollectMetadata();
+    RunOnUiThread([this] {
+        std::vector<IAVView*> views;
+        QSize cover;
+        {
+            std::lock_guard lock(FMutex);
+            views = FViewList;
+            cover = FCoverImage.size();
+        }
+        for (IAVView* v : views)
+            v->SetVideoSize(cover.width(), cover.height());
+    });
 
     InitClock(vidclk, &FVideoQ->SerialRef());
     InitClock(audclk, &FAudioQ->SerialRef());

@@ -9,6 +9,7 @@
 #include "player/MediaLibraries.h"
 #include "player/PacketQueue.h"
 
+#include <QImage>
 #include <QObject>
 #include <QTimer>
 #include <QStringList>
@@ -213,6 +214,10 @@ public:
     // Displays, UI thread. Each picture goes to the first display that takes it.
     void RegisterView(IAVView* AView);
     void UnRegisterView(IAVView* AView);
+    // Shown on the displays while audio-only media plays. Setting it copies the picture and
+    // resizes every display to it.
+    QImage CoverImage() const;
+    void setCoverImage(const QImage& value);
     bool Loop() const { return FLoop; }
     void setLoop(bool value) { FLoop = value; }
     double FPS() const { return FFps; }
@@ -292,6 +297,7 @@ private:
     void DisplayVideoImage();
     void BlendSubtitleRect(TVideoFrame* vp, const AVSubtitleRect* rect);
     void ShowPicture();
+    void ShowCover();
     void ResetViews();
     void StateTimerTick();
     void serveHandOvers();
@@ -447,8 +453,9 @@ private:
     std::atomic<double> FFps = 0;
     bool FLoop = false;
     QTimer FStateTimer;
-    std::mutex FMutex; // the display list
+    mutable std::mutex FMutex; // the display list and the cover image
     std::vector<IAVView*> FViewList;
+    QImage FCoverImage; // ARGB32: BGRA bytes, as the displays take them
 
     // Synchronous hand-overs from worker threads to the UI thread.
     struct HandOver

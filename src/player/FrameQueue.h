@@ -52,6 +52,8 @@ public:
     // Wakes a waiting writer or reader so that it can see an abort.
     void signal();
 
+    // The first slot, for a picture that does not come from the decoder (a cover image).
+    TVideoFrame* first_slot() { return &queue[0]; }
     int max_size() const { return m_maxSize; }
     bool keep_last() const { return m_keepLast; }
     int rindex_shown() const { return m_rindexShown; }

@@ -46,7 +46,8 @@ void TAVView::DrawFrame(const AVFrame* frame)
         throw Error(QStringLiteral("TAVView only support RGB Mode"));
     if (m_bitmap.isNull() || !frame || !frame->data[0])
         return;
-    const int w = std::min(AlignWidth(frame->width), m_bitmap.width());
+    // A cover image keeps its own width; the video chain's pictures are already aligned.
+    const int w = std::min(std::max(AlignWidth(frame->width), frame->width), m_bitmap.width());
     const int h = std::min(frame->height, m_bitmap.height());
     const int pixels = std::min(frame->linesize[0] / 4, w);
     // RGB32 paints every pixel opaque, whatever the picture's alpha byte holds.

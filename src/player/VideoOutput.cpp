@@ -148,6 +148,60 @@ void TAVPlayer::ShowPicture()
     FFps = double(FFrameNumber) / double(seconds);
 }
 
+QImage TAVPlayer::CoverImage() const
+{
+    std::lock_guard lock(FMutex);
+    return FCoverImage;
+}
+
+// UI thread.
+void TAVPlayer::setCoverImage(const QImage& value)
+{
+    // A deep copy: the host may paint on its picture while the displays read ours.
+    QImage cover = value.convertToFormat(QImage::Format_ARGB32).copy();
+    std::vector<IAVView*> views;
+    {
+        std::lock_guard lock(FMutex);
+        FCoverImage = std::move(cover);
+        views = FViewList;
+    }
+    for (IAVView* v : views)
+        v->SetVideoSize(FCoverImage.width(), FCoverImage.height());
+}
+
+// Refresh thread, audio-only media: the cover image goes to the displays like a picture, through
+// a frame header that points at its pixels and owns nothing.
+void TAVPlayer::ShowCover()
+{
+    {
+        std::lock_guard lock(FMutex);
+        if (FCoverImage.isNull())
+            return;
+    }
+    if (!pictq)
+        return;
+    TVideoFrame* slot = pictq->first_slot();
+    FCurrentVP = slot;
+    slot->bmp.reset(av_frame_alloc());
+    if (!slot->bmp)
+        return;
+    RunOnUiThread([this, slot] {
+        // The setter runs on this thread too, so the picture cannot change meanwhile.
+        AVFrame* header = slot->bmp.get();
+        if (!header || FCoverImage.isNull())
+            return;
+        header->data[0] = const_cast<uint8_t*>(FCoverImage.constBits());
+        header->linesize[0] = int(FCoverImage.bytesPerLine());
+        header->width = FCoverImage.width();
+        header->height = FCoverImage.height();
+        header->format = AV_PIX_FMT_BGRA;
+        ShowPicture();
+    });
+    slot->bmp.reset();
+    for (int i = 0; i < 10 && !FAbortRequest; ++i)
+        std::this_thread::sleep_for(10ms);
+}
+
 // ---- Refresh ---------------------------------------------------------------------------------
 
 void TAVRefreshThread::Execute()
@@ -202,8 +256,11 @@ void TAVPlayer::RefreshVideo()
 {
     if (!FPaused && GetMasterSyncType() == clExternal && FIsRealTime)
         CheckExternalClockSpeed();
-    if (!FVideoStream)
-        return; // the cover image of audio-only media is not shown yet
+    if (!FVideoStream) {
+        if (FAudioStream)
+            ShowCover();
+        return;
+    }
     while (pictq->nb_remaining() > 0) {
         TVideoFrame* last = pictq->peek_last();
         TVideoFrame* vp = pictq->peek();

@@ -52,6 +52,7 @@ private slots:
     void formatMediaTime_data();
     void formatMediaTime();
     void onlyTheFirstDisplayDraws();
+    void coverImageForAudioOnly();
     void seekWhilePlayingAndPaused();
     void loopRestarts();
     void openFailures();
@@ -82,6 +83,7 @@ void TestAVView::initTestCase()
     ffmpeg(QStringList{"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=1", "-f",
                        "lavfi", "-i", "sine=duration=1"} +
            x264 + QStringList{"-c:a", "aac", "short.mp4"});
+    ffmpeg(QStringList{"-f", "lavfi", "-i", "sine=duration=3", "-c:a", "aac", "tone.m4a"});
 }
 
 void TestAVView::fitRect_data()
@@ -145,6 +147,36 @@ void TestAVView::onlyTheFirstDisplayDraws()
     QCOMPARE(second.Bitmap().size(), QSize(320, 240));
     QVERIFY(!hasPicture(second.Bitmap())); // still the black of the reset
     QCOMPARE(player.FramesDropped(), 0);
+}
+
+void TestAVView::coverImageForAudioOnly()
+{
+    TAVPlayer player;
+    TAVView view;
+    view.setPlayer(&player);
+    player.OpenMovie(path("tone.m4a"), false, true);
+    QTest::qWait(300);
+    QVERIFY(view.Bitmap().isNull()); // no cover: the display stays empty
+    player.CloseMovie();
+
+    // 100 pixels wide, not a multiple of 16: the whole width is drawn.
+    QImage cover(100, 60, QImage::Format_RGB32);
+    cover.fill(QColor(200, 30, 40));
+    player.setCoverImage(cover);
+    QCOMPARE(view.Bitmap().size(), QSize(100, 60));
+    cover.fill(Qt::white); // the player keeps its own copy
+    player.OpenMovie(path("tone.m4a"), false, true);
+    QCOMPARE(view.Bitmap().size(), QSize(100, 60));
+    QVERIFY(waitUntil([&] { return hasPicture(view.Bitmap()); }, 3000));
+    for (const QPoint& p : {QPoint(0, 0), QPoint(99, 59), QPoint(50, 30)})
+        QCOMPARE(view.Bitmap().pixelColor(p), QColor(200, 30, 40));
+    // Redrawn about every 120 ms while playing.
+    const int64_t shown = player.FramesShown();
+    QTest::qWait(1000);
+    const int64_t perSecond = player.FramesShown() - shown;
+    QVERIFY2(perSecond >= 3 && perSecond <= 10, QByteArray::number(qlonglong(perSecond)));
+    player.CloseMovie();
+    QVERIFY(view.Bitmap().isNull());
 }
 
 void TestAVView::seekWhilePlayingAndPaused()

@@ -10,7 +10,7 @@ packages=(
     libavformat-dev libavcodec-dev libavfilter-dev libavdevice-dev
     libswresample-dev libswscale-dev libavutil-dev
     libsdl2-dev libsdl2-mixer-dev
-    xvfb xauth ffmpeg sqlite3
+    xvfb xauth ffmpeg sqlite3 dbus-daemon
     libopencore-amrnb-dev
 )
 # The SILK voice decoder runs on Node.js; install Debian's only when no node is present

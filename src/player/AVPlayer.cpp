@@ -70,6 +70,15 @@ TAVPlayer::TAVPlayer(QObject* parent) : QObject(parent)
     FEofPkt = makeMarker(kEofMarker);
     FStateTimer.setInterval(50);
     connect(&FStateTimer, &QTimer::timeout, this, &TAVPlayer::StateTimerTick);
+    FTimer.setInterval(30000);
+    connect(&FTimer, &QTimer::timeout, this, &TAVPlayer::KeepAwakeTick);
+    FTimer.start();
+}
+
+void TAVPlayer::KeepAwakeTick()
+{
+    // A paused player lets the screen saver run again, as a user expects of a paused film.
+    m_keepAwake.setAwake(Playing() && !FPaused);
 }
 
 TAVPlayer::~TAVPlayer()
@@ -159,8 +168,8 @@ void TAVPlayer::DoPlaybackFinished()
 
 bool TAVPlayer::Playing() const
 {
-    // While a non-blocking open runs, the open thread creates the others.
-    return FOpenThread || FReadThread || viddec || auddec;
+    // A flag rather than the thread objects, which a non-blocking open creates on its own thread.
+    return m_mediaOpen;
 }
 
 void TAVPlayer::OpenMovie(const QString& AMovie, bool Paused, bool Block)
@@ -503,6 +512,7 @@ bool TAVPlayer::StreamOpen()
 
     FReadThread = std::make_unique<TAVReadThread>(this);
     FReadThread->Start();
+    m_mediaOpen = true;
     if (m_outputEnabled) {
         FRefreshThread = std::make_unique<TAVRefreshThread>(this);
         FRefreshThread->Start();
@@ -693,6 +703,7 @@ void TAVPlayer::CloseSubtitleComponent()
 // Stops every thread and frees everything of the media; safe on a partly opened one.
 void TAVPlayer::ReleaseMedia(bool fromOpenThread)
 {
+    m_mediaOpen = false;
     FAbortRequest = true;
     abortHandOvers();
     continue_read_thread.notify_all();
@@ -751,6 +762,7 @@ void TAVPlayer::CloseMovie()
     LoggerEntry logger(this);
     ReleaseMedia();
     FStateTimer.stop();
+    m_keepAwake.setAwake(false);
     std::vector<IAVView*> views;
     {
         std::lock_guard lock(FMutex);

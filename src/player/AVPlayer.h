@@ -6,6 +6,7 @@
 #include "player/Decoder.h"
 #include "player/FFmpegPtr.h"
 #include "player/FrameQueue.h"
+#include "player/KeepAwake.h"
 #include "player/MediaLibraries.h"
 #include "player/PacketQueue.h"
 
@@ -238,6 +239,9 @@ public:
     void WriteLog(int level, const QString& text) override;
     int GetLevel() const override;
 
+    // Every 30 s from creation: keeps the screen saver off while media plays unpaused.
+    void KeepAwakeTick();
+
     // Called by a video or audio decoder that takes the end-of-input marker.
     void DoPlaybackFinished();
     // Set by DoPlaybackFinished, cleared by the state timer of the player component.
@@ -379,6 +383,7 @@ private:
     std::atomic<int64_t> FSeekRel = 0;
     std::atomic<double> FSavedPosition = 0;
     bool FClosed = true;
+    std::atomic<bool> m_mediaOpen = false; // from a successful open to its release
     std::atomic<bool> FPlaybackFinished = false;
     std::atomic<bool> queue_attachments_req = false;
     std::atomic<int64_t> FReadTime = 0;
@@ -453,6 +458,8 @@ private:
     std::atomic<double> FFps = 0;
     bool FLoop = false;
     QTimer FStateTimer;
+    QTimer FTimer; // keep-awake
+    TKeepAwake m_keepAwake;
     mutable std::mutex FMutex; // the display list and the cover image
     std::vector<IAVView*> FViewList;
     QImage FCoverImage; // ARGB32: BGRA bytes, as the displays take them

@@ -235,6 +235,7 @@ void TestAVView::openFailures()
     QVERIFY(errors.wait(5000));
     QVERIFY(errors.at(0).at(1).toString().startsWith("Can not open file"));
     QCOMPARE(started.count(), 0);
+    QVERIFY(!player.Playing());
     player.CloseMovie();
     QVERIFY(!player.Playing());
 

@@ -155,13 +155,11 @@ void TAVPlayer::FillAudio(uint8_t* stream, int len)
     FAudioCallbackTime = av_gettime_relative();
     bool tookAudio = false;
     while (len > 0) {
-        bool silence = false;
         if (audio_buf_index >= FAudioBufSize) {
             const int size = DecodeAudioFrame();
             if (size < 0) {
                 FAudioBuf = FSilenceBuf;
                 FAudioBufSize = (sizeof FSilenceBuf / audio_tgt.frame_size) * audio_tgt.frame_size;
-                silence = true;
             } else {
                 FAudioBufSize = unsigned(size);
                 tookAudio = true;
@@ -169,7 +167,9 @@ void TAVPlayer::FillAudio(uint8_t* stream, int len)
             audio_buf_index = 0;
         }
         const int n = std::min(int(FAudioBufSize - audio_buf_index), len);
-        if (!silence)
+        // Silence is never reported, also not the rest of a silence buffer taken in an
+        // earlier pass: the effect's pieces do not line up with it.
+        if (FAudioBuf != FSilenceBuf)
             emit OnAudioBuffer(this, FAudioBuf + audio_buf_index, n);
         std::memcpy(stream, FAudioBuf + audio_buf_index, size_t(n));
         stream += n;

@@ -172,6 +172,12 @@ bool TAVPlayer::Playing() const
     return m_mediaOpen;
 }
 
+const TAVPlayer::TStreamPropertyList& TAVPlayer::openList(const TStreamPropertyList& list) const
+{
+    static const TStreamPropertyList empty;
+    return Playing() ? list : empty;
+}
+
 void TAVPlayer::OpenMovie(const QString& AMovie, bool Paused, bool Block)
 {
     if (Playing())

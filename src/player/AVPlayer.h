@@ -174,20 +174,17 @@ public:
     void setVideoStreamIndex(int value);
     void setAudioStreamIndex(int value);
     void setSubtitleStreamIndex(int value);
-    int VideoStreamCount() const { return int(FVideoIdxList.size()); }
-    int AudioStreamCount() const { return int(FAudioIdxList.size()); }
-    int SubtitleStreamCount() const { return int(FSubtitleIdxList.size()); }
-    const std::vector<std::unique_ptr<TAVStreamProperties>>& VideoStreamProperties() const
+    // The stream lists are final once the open succeeded; a non-blocking open fills them on
+    // its own thread, so until then they read as empty.
+    int VideoStreamCount() const { return Playing() ? int(FVideoIdxList.size()) : 0; }
+    int AudioStreamCount() const { return Playing() ? int(FAudioIdxList.size()) : 0; }
+    int SubtitleStreamCount() const { return Playing() ? int(FSubtitleIdxList.size()) : 0; }
+    using TStreamPropertyList = std::vector<std::unique_ptr<TAVStreamProperties>>;
+    const TStreamPropertyList& VideoStreamProperties() const { return openList(FVideoPropList); }
+    const TStreamPropertyList& AudioStreamProperties() const { return openList(FAudioPropList); }
+    const TStreamPropertyList& SubtitleStreamProperties() const
     {
-        return FVideoPropList;
-    }
-    const std::vector<std::unique_ptr<TAVStreamProperties>>& AudioStreamProperties() const
-    {
-        return FAudioPropList;
-    }
-    const std::vector<std::unique_ptr<TAVStreamProperties>>& SubtitleStreamProperties() const
-    {
-        return FSubtitlePropList;
+        return openList(FSubtitlePropList);
     }
     AVCodecContext* VideoCodecCtx() const { return viddec ? viddec->avctx() : nullptr; }
     AVCodecContext* AudioCodecCtx() const { return auddec ? auddec->avctx() : nullptr; }
@@ -267,6 +264,7 @@ private:
     friend class TAVRefreshThread;
     friend class TAVOpenThread;
 
+    const TStreamPropertyList& openList(const TStreamPropertyList& list) const;
     void DoOpenMovie();
     bool StreamOpen();
     void SetOption(const QString& name, const QString& value);

@@ -55,20 +55,10 @@ TFormImage::TFormImage(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("FormImage"));
     setWindowTitle(tr("Image"));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    tlbMain = new QToolBar(this);
-    btnClose = new QToolButton(tlbMain);
-    btnClose->setObjectName(QStringLiteral("btnClose"));
-    btnClose->setText(tr("Close"));
-    btnSave = new QToolButton(tlbMain);
-    btnSave->setObjectName(QStringLiteral("btnSave"));
-    btnSave->setText(tr("Save"));
-    tlbMain->addWidget(btnClose);
-    tlbMain->addWidget(btnSave);
+    QVBoxLayout* layout = addToolbarColumn(this, tlbMain);
+    btnClose = addToolButton(tlbMain, "btnClose", tr("Close"));
+    btnSave = addToolButton(tlbMain, "btnSave", tr("Save"));
     imgPhoto = new TImageView(this);
-    layout->addWidget(tlbMain);
     layout->addWidget(imgPhoto, 1);
     connect(btnClose, &QToolButton::clicked, this, &QDialog::accept);
     connect(btnSave, &QToolButton::clicked, this, guarded([this] { btnSaveClick(); }));

@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "media/FormImage.h"
 #include "media/FormVideo.h"
+#include "media/MediaDialogs.h"
 #include "media/MediaFiles.h"
 
 #include <QHBoxLayout>
@@ -53,14 +54,8 @@ TFormPhoto::TFormPhoto(QWidget* parent) : QDialog(parent)
     setObjectName(QStringLiteral("FormPhoto"));
     setWindowTitle(tr("Camera"));
     resize(640, 480);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    tlbMain = new QToolBar(this);
-    btnClose = new QToolButton(tlbMain);
-    btnClose->setObjectName(QStringLiteral("btnClose"));
-    btnClose->setText(tr("Close"));
-    tlbMain->addWidget(btnClose);
+    QVBoxLayout* layout = addToolbarColumn(this, tlbMain);
+    btnClose = addToolButton(tlbMain, "btnClose", tr("Close"));
     tbcMain = new QTabWidget(this);
     tabPhotos = makeTab(tbcMain, lstPhoto, lvPhoto, "lstPhoto", "lvPhoto");
     tabVideos = makeTab(tbcMain, lstVideos, lvVideos, "lstVideos", "lvVideos");
@@ -68,7 +63,6 @@ TFormPhoto::TFormPhoto(QWidget* parent) : QDialog(parent)
     tbcMain->addTab(tabVideos, tr("Videos"));
     lvPhoto->setHeaderLabels({tr("FileName")});
     lvVideos->setHeaderLabels({tr("FileName")});
-    layout->addWidget(tlbMain);
     layout->addWidget(tbcMain, 1);
 
     connect(btnClose, &QToolButton::clicked, this, &QDialog::accept);

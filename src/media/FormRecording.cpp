@@ -2,6 +2,7 @@
 
 #include "app/Application.h"
 #include "media/FormVideo.h"
+#include "media/MediaDialogs.h"
 #include "media/MediaFiles.h"
 
 #include <QListWidget>
@@ -14,17 +15,10 @@ TFormRecording::TFormRecording(QWidget* parent) : QDialog(parent)
     setObjectName(QStringLiteral("FormRecording"));
     setWindowTitle(tr("Recordings"));
     resize(640, 480);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    tlbMain = new QToolBar(this);
-    btnClose = new QToolButton(tlbMain);
-    btnClose->setObjectName(QStringLiteral("btnClose"));
-    btnClose->setText(tr("Close"));
-    tlbMain->addWidget(btnClose);
+    QVBoxLayout* layout = addToolbarColumn(this, tlbMain);
+    btnClose = addToolButton(tlbMain, "btnClose", tr("Close"));
     lstRecording = new QListWidget(this);
     lstRecording->setObjectName(QStringLiteral("lstRecording"));
-    layout->addWidget(tlbMain);
     layout->addWidget(lstRecording, 1);
     connect(btnClose, &QToolButton::clicked, this, &QDialog::accept);
     connect(lstRecording, &QListWidget::itemDoubleClicked, this,

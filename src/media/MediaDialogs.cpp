@@ -4,6 +4,9 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
 
 namespace {
 FolderChooser& chooserSlot()
@@ -32,4 +35,23 @@ QString saveMediaCopy(const QString& source, const QString& folder, const QStrin
     file.dstFile = QDir(folder).filePath(name);
     CopyExportFiles({file});
     return file.dstFile;
+}
+
+QVBoxLayout* addToolbarColumn(QWidget* window, QToolBar*& toolbar)
+{
+    auto* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    toolbar = new QToolBar(window);
+    layout->addWidget(toolbar);
+    return layout;
+}
+
+QToolButton* addToolButton(QToolBar* toolbar, const char* objectName, const QString& text)
+{
+    auto* button = new QToolButton(toolbar);
+    button->setObjectName(QString::fromLatin1(objectName));
+    button->setText(text);
+    toolbar->addWidget(button);
+    return button;
 }

@@ -319,16 +319,16 @@ public:
             if (f.data->depth == screen->root_depth)
                 bits = f.data->bits_per_pixel;
         const xcb_visualtype_t* visual = nullptr;
-        for (xcb_depth_iterator_t d = xcb_screen_allowed_depths_iterator(screen);
-             d.rem && !visual; xcb_depth_next(&d))
+        for (xcb_depth_iterator_t d = xcb_screen_allowed_depths_iterator(screen); d.rem && !visual;
+             xcb_depth_next(&d))
             for (xcb_visualtype_iterator_t v = xcb_depth_visuals_iterator(d.data); v.rem;
                  xcb_visualtype_next(&v))
                 if (v.data->visual_id == screen->root_visual) {
                     visual = v.data;
                     break;
                 }
-        const AVPixelFormat format = screenPixelFormat(
-            bits, visual, setup->image_byte_order == XCB_IMAGE_ORDER_MSB_FIRST);
+        const AVPixelFormat format =
+            screenPixelFormat(bits, visual, setup->image_byte_order == XCB_IMAGE_ORDER_MSB_FIRST);
         if (format == AV_PIX_FMT_NONE) {
             av_log(ic, AV_LOG_ERROR, "gdi2: unsupported screen format (depth %d, %d bits)\n",
                    int(screen->root_depth), bits);
@@ -348,10 +348,9 @@ public:
                 return AVERROR_EOF;
         }
         xcb_connection_t* c = m_connection.get();
-        const xcb_get_image_cookie_t cookie =
-            xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, m_root, int16_t(m_area.left()),
-                          int16_t(m_area.top()), uint16_t(m_area.width()),
-                          uint16_t(m_area.height()), ~0u);
+        const xcb_get_image_cookie_t cookie = xcb_get_image(
+            c, XCB_IMAGE_FORMAT_Z_PIXMAP, m_root, int16_t(m_area.left()), int16_t(m_area.top()),
+            uint16_t(m_area.width()), uint16_t(m_area.height()), ~0u);
         xcb_generic_error_t* error = nullptr;
         std::unique_ptr<xcb_get_image_reply_t, MallocDeleter> reply(
             xcb_get_image_reply(c, cookie, &error));
@@ -409,9 +408,9 @@ public:
             text = m_state->format.toLatin1();
         }
         unsigned n[12] = {};
-        const int count = std::sscanf(text.constData(), "%u %u %u %u %u %u %u %u %u %u %u %u",
-                                      &n[0], &n[1], &n[2], &n[3], &n[4], &n[5], &n[6], &n[7],
-                                      &n[8], &n[9], &n[10], &n[11]);
+        const int count =
+            std::sscanf(text.constData(), "%u %u %u %u %u %u %u %u %u %u %u %u", &n[0], &n[1],
+                        &n[2], &n[3], &n[4], &n[5], &n[6], &n[7], &n[8], &n[9], &n[10], &n[11]);
         if (n[0] != 96)
             throw Error(QStringLiteral("Assertion failure (AirAudio, line 87)"));
         if (count != 12) {
@@ -437,8 +436,7 @@ public:
         }
         // Limits of the ALAC description: one byte of channels, a positive rate.
         if (n[7] < 1 || n[7] > 8 || n[11] < 1 || n[11] > INT_MAX) {
-            av_log(ic, AV_LOG_ERROR, "air: %u channels at %u Hz can not be played\n", n[7],
-                   n[11]);
+            av_log(ic, AV_LOG_ERROR, "air: %u channels at %u Hz can not be played\n", n[7], n[11]);
             return AVERROR(EINVAL);
         }
 
@@ -462,9 +460,9 @@ public:
             return AVERROR(ENOMEM);
         putBe32(e, kSize);
         std::memcpy(e + 4, "alac", 4);
-        putBe32(e + 8, 0); // version
+        putBe32(e + 8, 0);     // version
         putBe32(e + 12, n[1]); // frame length
-        e[16] = 0; // compatible version
+        e[16] = 0;             // compatible version
         e[17] = uint8_t(n[3]);
         e[18] = uint8_t(n[4]);
         e[19] = uint8_t(n[5]);

@@ -223,8 +223,7 @@ TAVBitmapCallbackInput::TAVBitmapCallbackInput(const QImage& bitmap, TCallback c
     state->bitmap = bitmap;
 }
 
-TAVScreenInput::TAVScreenInput(const QRect& area)
-    : TAVHostObject(std::make_shared<TScreenState>())
+TAVScreenInput::TAVScreenInput(const QRect& area) : TAVHostObject(std::make_shared<TScreenState>())
 {
     setArea(area);
 }
@@ -349,8 +348,8 @@ THostBufferIO::THostBufferIO(const QString& innerUrl, const AVIOInterruptCB* int
     }
     av_dict_free(&mine);
     if (ret < 0)
-        throw Error(QStringLiteral("buffer: can not open %1: %2")
-                        .arg(innerUrl, AvResult{ret}.text()));
+        throw Error(
+            QStringLiteral("buffer: can not open %1: %2").arg(innerUrl, AvResult{ret}.text()));
     try {
         m_ctx = allocContext(this, kMaxPacketSize);
     } catch (...) {
@@ -461,9 +460,8 @@ int THostInput::Open(AVFormatContext** ic, const QString& inputFormat, const QSt
                 std::lock_guard lock(state->lock);
                 path = reopenablePath(state->device);
                 if (path.isEmpty() && !state->device->isReadable())
-                    throw Error(
-                        QStringLiteral("stream: the host stream %1 is not open for reading")
-                            .arg(number));
+                    throw Error(QStringLiteral("stream: the host stream %1 is not open for reading")
+                                    .arg(number));
             }
             if (!path.isEmpty()) {
                 target = "file:" + path.toUtf8();
@@ -472,8 +470,8 @@ int THostInput::Open(AVFormatContext** ic, const QString& inputFormat, const QSt
                 (*ic)->pb = m_stream->Context();
             }
         } else if (url.startsWith(QLatin1String("buffer:"))) {
-            m_buffer = std::make_unique<THostBufferIO>(url.mid(7), &(*ic)->interrupt_callback,
-                                                       options);
+            m_buffer =
+                std::make_unique<THostBufferIO>(url.mid(7), &(*ic)->interrupt_callback, options);
             (*ic)->pb = m_buffer->Context();
         }
     } catch (const std::exception& e) {

@@ -48,7 +48,7 @@ struct THostState
     THostState& operator=(const THostState&) = delete;
 
     const THostKind kind;
-    std::mutex lock; // held by the engine while it uses the host's object
+    std::mutex lock;   // held by the engine while it uses the host's object
     bool alive = true; // cleared, under lock, when the host object goes away
 };
 
@@ -62,7 +62,7 @@ struct TBitmapState final : THostState
 {
     using TCallback = std::function<void(QImage& Bitmap, bool& Ready)>;
     explicit TBitmapState(THostKind k) : THostState(k) {}
-    QImage bitmap; // under BitmapLock()
+    QImage bitmap;      // under BitmapLock()
     TCallback callback; // bmpcap2 only
 };
 

@@ -55,8 +55,7 @@ std::optional<QImage> takePicture(TAVPlayer& player, int timeoutMs = 5000)
                 q->next();
                 return false;
             }
-            result = QImage(f->data[0], f->width, f->height, f->linesize[0],
-                            QImage::Format_RGB32)
+            result = QImage(f->data[0], f->width, f->height, f->linesize[0], QImage::Format_RGB32)
                          .copy();
             q->next();
             return true;
@@ -210,7 +209,8 @@ void TestAVInputs::initTestCase()
 {
     QVERIFY(m_dir.isValid());
     // 44100 Hz stereo 16-bit: what a player without output hands on unchanged.
-    const QStringList tone{"-f", "lavfi", "-i", "sine=frequency=440:duration=1.5:sample_rate=44100",
+    const QStringList tone{"-f",  "lavfi",
+                           "-i",  "sine=frequency=440:duration=1.5:sample_rate=44100",
                            "-af", "pan=stereo|c0=c0|c1=-0.5*c0"};
     ffmpeg(tone + QStringList{"tone.wav"});
     ffmpeg(tone + QStringList{"-f", "s16le", "tone.raw"});
@@ -254,7 +254,8 @@ void TestAVInputs::streamAndBufferPlayTheFile()
     TAVPlayer player;
     player.setOutputEnabled(false); // this test reads the queues itself
     player.OpenMovie(url, false, true);
-    QVERIFY2(std::fabs(player.Duration() - 1.5) < 0.01, qPrintable(QString::number(player.Duration())));
+    QVERIFY2(std::fabs(player.Duration() - 1.5) < 0.01,
+             qPrintable(QString::number(player.Duration())));
     const QByteArray expected = readFile("tone.raw");
     const QByteArray samples = takeAllSamples(player, expected.size());
     const QString difference = sampleDifference(samples, expected);
@@ -273,37 +274,57 @@ void TestAVInputs::streamAndBufferPlayTheFile()
 void TestAVInputs::openErrors_data()
 {
     QTest::addColumn<QString>("inputFormat");
-    QTest::addColumn<QString>("object"); // which host object names the input
-    QTest::addColumn<QString>("movie"); // %1: its number
+    QTest::addColumn<QString>("object");  // which host object names the input
+    QTest::addColumn<QString>("movie");   // %1: its number
     QTest::addColumn<QString>("message"); // %1: the movie
     QTest::addColumn<QString>("logged");
     const QString cannotOpen = QStringLiteral("Can not open file %1 with error!");
     QTest::newRow("stream: no such number")
-        << "" << "none" << "stream:987654321" << cannotOpen << "stream: no host stream 987654321";
-    QTest::newRow("stream: not a number") << "" << "none" << "stream:12ab.wav" << cannotOpen
-                                          << "stream: no host stream 12ab";
-    QTest::newRow("stream: a stream that is gone")
-        << "" << "gone stream" << "stream:%1" << cannotOpen << "no host stream";
-    QTest::newRow("stream: a bitmap's number")
-        << "" << "bitmap" << "stream:%1" << cannotOpen << "no host stream";
+        << ""
+        << "none"
+        << "stream:987654321" << cannotOpen << "stream: no host stream 987654321";
+    QTest::newRow("stream: not a number")
+        << ""
+        << "none"
+        << "stream:12ab.wav" << cannotOpen << "stream: no host stream 12ab";
+    QTest::newRow("stream: a stream that is gone") << ""
+                                                   << "gone stream"
+                                                   << "stream:%1" << cannotOpen << "no host stream";
+    QTest::newRow("stream: a bitmap's number") << ""
+                                               << "bitmap"
+                                               << "stream:%1" << cannotOpen << "no host stream";
     QTest::newRow("stream: not open for reading")
-        << "" << "closed buffer" << "stream:%1" << cannotOpen << "is not open for reading";
-    QTest::newRow("buffer: inner URL missing") << "" << "none" << "buffer:file:/nonexistent/x.wav"
-                                               << cannotOpen << "buffer: can not open";
+        << ""
+        << "closed buffer"
+        << "stream:%1" << cannotOpen << "is not open for reading";
+    QTest::newRow("buffer: inner URL missing")
+        << ""
+        << "none"
+        << "buffer:file:/nonexistent/x.wav" << cannotOpen << "buffer: can not open";
     QTest::newRow("bmpcap: no such number")
-        << "bmpcap" << "none" << "4242424242" << cannotOpen << "bmpcap: no host object 4242424242";
-    QTest::newRow("bmpcap: a stream's number")
-        << "bmpcap" << "stream" << "%1" << cannotOpen << "bmpcap: no host object";
-    QTest::newRow("bmpcap2: a bitmap's number")
-        << "bmpcap2" << "bitmap" << "%1" << cannotOpen << "bmpcap2: no host object";
-    QTest::newRow("air: a negative number") << "air" << "none" << "-1" << cannotOpen
-                                             << "air: no host object -1";
-    QTest::newRow("air: payload type not 96") << "air" << "air 97" << "%1"
-                                              << "Assertion failure (AirAudio, line 87)" << "";
-    QTest::newRow("air: sample size 20")
-        << "air" << "air 20 bits" << "%1" << cannotOpen << "air: unsupported sample size 20";
-    QTest::newRow("air: eleven numbers")
-        << "air" << "air short" << "%1" << cannotOpen << "air: the format has 11 numbers";
+        << "bmpcap"
+        << "none"
+        << "4242424242" << cannotOpen << "bmpcap: no host object 4242424242";
+    QTest::newRow("bmpcap: a stream's number") << "bmpcap"
+                                               << "stream"
+                                               << "%1" << cannotOpen << "bmpcap: no host object";
+    QTest::newRow("bmpcap2: a bitmap's number") << "bmpcap2"
+                                                << "bitmap"
+                                                << "%1" << cannotOpen << "bmpcap2: no host object";
+    QTest::newRow("air: a negative number") << "air"
+                                            << "none"
+                                            << "-1" << cannotOpen << "air: no host object -1";
+    QTest::newRow("air: payload type not 96") << "air"
+                                              << "air 97"
+                                              << "%1"
+                                              << "Assertion failure (AirAudio, line 87)"
+                                              << "";
+    QTest::newRow("air: sample size 20") << "air"
+                                         << "air 20 bits"
+                                         << "%1" << cannotOpen << "air: unsupported sample size 20";
+    QTest::newRow("air: eleven numbers") << "air"
+                                         << "air short"
+                                         << "%1" << cannotOpen << "air: the format has 11 numbers";
 }
 
 // Every number that is not a live host object of the kind opened fails the open; nothing is
@@ -330,9 +351,11 @@ void TestAVInputs::openErrors()
     } else if (object == QLatin1String("closed buffer")) {
         host = std::make_unique<TAVStreamInput>(&closed);
     } else if (object == QLatin1String("air 97")) {
-        host = std::make_unique<TAVAirInput>(QStringLiteral("97 352 0 16 40 10 14 2 255 0 0 44100"));
+        host =
+            std::make_unique<TAVAirInput>(QStringLiteral("97 352 0 16 40 10 14 2 255 0 0 44100"));
     } else if (object == QLatin1String("air 20 bits")) {
-        host = std::make_unique<TAVAirInput>(QStringLiteral("96 352 0 20 40 10 14 2 255 0 0 44100"));
+        host =
+            std::make_unique<TAVAirInput>(QStringLiteral("96 352 0 20 40 10 14 2 255 0 0 44100"));
     } else if (object == QLatin1String("air short")) {
         host = std::make_unique<TAVAirInput>(QStringLiteral("96 352 0 16 40 10 14 2 255 0 0"));
     }
@@ -348,8 +371,9 @@ void TestAVInputs::openErrors()
         player.OpenMovie(movie, false, true);
         QFAIL("the open should have failed");
     } catch (const Error& e) {
-        const QString expected = QStringLiteral("Failed to open the file:") +
-                                 (message.contains(QLatin1String("%1")) ? message.arg(movie) : message);
+        const QString expected =
+            QStringLiteral("Failed to open the file:") +
+            (message.contains(QLatin1String("%1")) ? message.arg(movie) : message);
         QVERIFY2(e.message().startsWith(expected), qPrintable(e.message()));
         QVERIFY2(e.message().contains(logged), qPrintable(e.message()));
     }
@@ -498,8 +522,8 @@ void TestAVInputs::screenRectangle()
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         QSKIP("needs an X display (the test runs under xvfb-run)");
     int screenNumber = 0;
-    std::unique_ptr<xcb_connection_t, void (*)(xcb_connection_t*)> c(xcb_connect(nullptr, &screenNumber),
-                                                                     xcb_disconnect);
+    std::unique_ptr<xcb_connection_t, void (*)(xcb_connection_t*)> c(
+        xcb_connect(nullptr, &screenNumber), xcb_disconnect);
     QVERIFY(!xcb_connection_has_error(c.get()));
     xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c.get()));
     for (int i = 0; i < screenNumber; ++i)
@@ -512,8 +536,8 @@ void TestAVInputs::screenRectangle()
     for (int q = 0; q < 4; ++q) {
         const uint32_t colour = kQuadrants[q] & 0xffffff;
         xcb_change_gc(c.get(), gc, XCB_GC_FOREGROUND, &colour);
-        const xcb_rectangle_t r{int16_t(area.x() + (q % 2) * 160), int16_t(area.y() + (q / 2) * 120),
-                                160, 120};
+        const xcb_rectangle_t r{int16_t(area.x() + (q % 2) * 160),
+                                int16_t(area.y() + (q / 2) * 120), 160, 120};
         xcb_poly_fill_rectangle(c.get(), screen->root, gc, 1, &r);
     }
     // A round trip: the drawing is done before anyone reads the screen.
@@ -555,7 +579,8 @@ void TestAVInputs::screenRectangle()
 void TestAVInputs::airDecodesAlacPackets()
 {
     AVFormatContext* raw = nullptr;
-    QVERIFY(avformat_open_input(&raw, path("tone.m4a").toUtf8().constData(), nullptr, nullptr) == 0);
+    QVERIFY(avformat_open_input(&raw, path("tone.m4a").toUtf8().constData(), nullptr, nullptr) ==
+            0);
     std::unique_ptr<AVFormatContext, FormatCloser> file(raw);
     QVERIFY(avformat_find_stream_info(raw, nullptr) >= 0);
     const AVCodecParameters* par = raw->streams[0]->codecpar;

@@ -19,8 +19,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -36,11 +38,17 @@ template <typename Pred> bool waitUntil(Pred pred, int timeoutMs)
     return true;
 }
 
+struct Picture
+{
+    QImage image;
+    double pts = 0;
+};
+
 // The next picture of the current serial, as a copy.
-std::optional<QImage> takePicture(TAVPlayer& player, int timeoutMs = 5000)
+std::optional<Picture> takePicture(TAVPlayer& player, int timeoutMs = 5000)
 {
     TFrameQueue* q = player.PictureQueue();
-    std::optional<QImage> result;
+    std::optional<Picture> result;
     waitUntil(
         [&] {
             TVideoFrame* vp = q->peek_readable(false);
@@ -55,8 +63,10 @@ std::optional<QImage> takePicture(TAVPlayer& player, int timeoutMs = 5000)
                 q->next();
                 return false;
             }
-            result = QImage(f->data[0], f->width, f->height, f->linesize[0], QImage::Format_RGB32)
-                         .copy();
+            result = Picture{
+                QImage(f->data[0], f->width, f->height, f->linesize[0], QImage::Format_RGB32)
+                    .copy(),
+                vp->pts};
             q->next();
             return true;
         },
@@ -446,28 +456,32 @@ void TestAVInputs::bitmapPicturesFollowTheDrawing()
     QCOMPARE(st->r_frame_rate.num, 30000);
     QCOMPARE(st->r_frame_rate.den, 1001);
 
-    std::optional<QImage> picture = takePicture(player);
+    std::optional<Picture> picture = takePicture(player);
     QVERIFY(picture);
-    QCOMPARE(picture->size(), QSize(160, 128));
-    checkQuadrants(*picture);
+    QCOMPARE(picture->image.size(), QSize(160, 128));
+    checkQuadrants(picture->image);
 
     // A new drawing shows up in the following pictures.
     bitmap->Draw([](QImage& image) { image.fill(QColor(Qt::yellow)); });
     QVERIFY(waitUntil(
         [&] {
             picture = takePicture(player, 0);
-            return picture && pixel(*picture, 0.5, 0.5) == 0xffffff00u;
+            return picture && pixel(picture->image, 0.5, 0.5) == 0xffffff00u;
         },
         3000));
 
-    // At most one picture per frame period: about 30 a second.
-    QElapsedTimer t;
-    t.start();
-    int pictures = 0;
-    while (t.elapsed() < 1000)
-        if (takePicture(player, 20))
-            ++pictures;
-    QVERIFY2(pictures >= 20 && pictures <= 32, qPrintable(QString::number(pictures)));
+    // Stamped with the wall clock, at most one picture per frame period of the NTSC rate (a
+    // late one may come closer to the next).
+    const double first = picture->pts;
+    QVERIFY2(std::fabs(first - av_gettime() / 1e6) < 5, qPrintable(QString::number(first)));
+    double last = first;
+    for (int i = 0; i < 10; ++i) {
+        picture = takePicture(player);
+        QVERIFY(picture);
+        QVERIFY(picture->pts > last);
+        last = picture->pts;
+    }
+    QVERIFY2(last - first > 9 * 1001 / 30000.0 - 0.001, qPrintable(QString::number(last - first)));
 
     // The host's bitmap goes away: the input ends, nothing reads it any more.
     bitmap.reset();
@@ -487,8 +501,14 @@ void TestAVInputs::bitmapCallbackWaitsForReady()
     std::atomic<int> calls = 0;
     std::atomic<bool> ready = false;
     std::atomic<bool> slotWasRecord = true;
+    std::mutex timesLock;
+    std::vector<int64_t> times; // of the calls while not ready, monotonic microseconds
     TAVBitmapCallbackInput input(record, [&](QImage& bitmap, bool& isReady) {
         ++calls;
+        if (!ready) {
+            std::lock_guard lock(timesLock);
+            times.push_back(av_gettime_relative());
+        }
         // The slot holds the record's bitmap.
         if (bitmap.size() != QSize(96, 64) || bitmap.pixel(0, 0) != 0xff000000u)
             slotWasRecord = false;
@@ -504,14 +524,20 @@ void TestAVInputs::bitmapCallbackWaitsForReady()
     player.setInputFormat(TAVBitmapCallbackInput::InputFormat());
     player.OpenMovie(input.DeviceName(), false, true);
     QTest::qWait(400);
-    // Asked every 20 ms, and no picture before the host has one.
-    QVERIFY2(calls >= 10 && calls <= 22, qPrintable(QString::number(calls)));
+    // Asked again and again, 20 ms apart, and no picture before the host has one.
+    QVERIFY2(calls >= 5, qPrintable(QString::number(calls)));
+    {
+        std::lock_guard lock(timesLock);
+        for (size_t i = 1; i < times.size(); ++i)
+            QVERIFY2(times[i] - times[i - 1] >= 19000,
+                     qPrintable(QString::number(times[i] - times[i - 1])));
+    }
     QVERIFY(!takePicture(player, 0));
     ready = true;
-    const std::optional<QImage> picture = takePicture(player);
+    const std::optional<Picture> picture = takePicture(player);
     QVERIFY(picture);
-    QCOMPARE(picture->size(), QSize(96, 64));
-    checkQuadrants(*picture);
+    QCOMPARE(picture->image.size(), QSize(96, 64));
+    checkQuadrants(picture->image);
     QVERIFY(slotWasRecord);
     player.CloseMovie();
 }
@@ -553,10 +579,10 @@ void TestAVInputs::screenRectangle()
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(st->codecpar->extradata),
                         st->codecpar->extradata_size),
              QByteArray("BottomUp", 9));
-    const std::optional<QImage> picture = takePicture(player);
+    const std::optional<Picture> picture = takePicture(player);
     QVERIFY(picture);
-    QCOMPARE(picture->size(), area.size());
-    checkQuadrants(*picture); // the bottom-up copy is turned back
+    QCOMPARE(picture->image.size(), area.size());
+    checkQuadrants(picture->image); // the bottom-up copy is turned back
     player.CloseMovie();
 
     // Beyond the screen's edge.

@@ -183,6 +183,7 @@ private slots:
     void initTestCase();
     void streamAndBufferPlayTheFile_data();
     void streamAndBufferPlayTheFile();
+    void hostStreamGoesAwayWhilePlaying();
     void openErrors_data();
     void openErrors();
     void ioAssertionsAndInnerClose();
@@ -279,6 +280,29 @@ void TestAVInputs::streamAndBufferPlayTheFile()
     QVERIFY2(std::fabs(*pts - 1.0) < 0.05, qPrintable(QString::number(*pts)));
     player.CloseMovie();
     QVERIFY(!file.isOpen()); // the host's file was never touched
+}
+
+// Once the host's stream object is gone the player never touches the device again: its input
+// ends, and the device may go too.
+void TestAVInputs::hostStreamGoesAwayWhilePlaying()
+{
+    auto buffer = std::make_unique<QBuffer>();
+    buffer->setData(readFile("tone.wav"));
+    QVERIFY(buffer->open(QIODevice::ReadOnly));
+    auto input = std::make_unique<TAVStreamInput>(buffer.get());
+    TAVPlayer player;
+    player.setOutputEnabled(false);
+    player.OpenMovie(input->Url(), false, true);
+    QVERIFY(takeSamplesPts(player));
+    input.reset();
+    buffer.reset();
+    QVERIFY(waitUntil(
+        [&] {
+            takeSamplesPts(player, 0);
+            return player.PlaybackFinished();
+        },
+        5000));
+    player.CloseMovie();
 }
 
 void TestAVInputs::openErrors_data()

@@ -9,7 +9,7 @@ packages=(
     libplist-dev libpugixml-dev
     libavformat-dev libavcodec-dev libavfilter-dev libavdevice-dev
     libswresample-dev libswscale-dev libavutil-dev
-    libsdl2-dev libsdl2-mixer-dev
+    libsdl2-dev libsdl2-mixer-dev libxcb1-dev
     xvfb xauth ffmpeg sqlite3 dbus-daemon
     libopencore-amrnb-dev
 )

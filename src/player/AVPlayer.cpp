@@ -382,7 +382,7 @@ bool TAVPlayer::StreamOpen()
     FReadTime = av_gettime_relative();
     // On failure avformat_open_input frees the context.
     const int opened =
-        avformat_open_input(&ic, FMovie.toUtf8().constData(), FFormat, format_opts.ptr());
+        m_hostInput.Open(&ic, FInputFormat.trimmed(), FMovie, FFormat, format_opts.ptr());
     FReadTime = 0;
     if (opened < 0)
         throw Error(QStringLiteral("Can not open file %1 with error!").arg(FMovie));
@@ -394,7 +394,7 @@ bool TAVPlayer::StreamOpen()
 
     av_format_inject_global_side_data(ic);
 
-    {
+    if (!m_hostInput.IsDevice()) {
         DictionaryArray opts;
         opts.sets.resize(ic->nb_streams, nullptr);
         for (unsigned i = 0; i < ic->nb_streams; ++i) {
@@ -754,6 +754,7 @@ void TAVPlayer::ReleaseMedia(bool fromOpenThread)
     FVolumeCtx = nullptr;
     format_opts.clear();
     FIc.reset();
+    m_hostInput.Close();
     FStep = 0;
     FPaused = false;
     m_videoWidth = 0;

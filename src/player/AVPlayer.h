@@ -6,6 +6,7 @@
 #include "player/Decoder.h"
 #include "player/FFmpegPtr.h"
 #include "player/FrameQueue.h"
+#include "player/HostInputs.h"
 #include "player/KeepAwake.h"
 #include "player/MediaLibraries.h"
 #include "player/PacketQueue.h"
@@ -347,6 +348,7 @@ private:
     QString FMovie;
     bool FInitPaused = false;
     std::atomic<bool> FBlockOpen = true;
+    THostInput m_hostInput; // the host's object behind FIc, if any; outlives it
     FormatPointer FIc;
     const AVInputFormat* FFormat = nullptr;
     Dictionary format_opts;

@@ -128,7 +128,7 @@ void TAVReadThread::Execute()
         swapStreams();
 
         p->FReadTime = av_gettime_relative();
-        const int ret = av_read_frame(ic, pkt.get());
+        const int ret = p->m_hostInput.ReadFrame(ic, pkt.get());
         p->FReadTime = 0;
         if (ret < 0) {
             // Asking the I/O context about its end reads again; the read timer bounds that too.

@@ -9,10 +9,12 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -228,6 +230,16 @@ bool TFormChat::webHistoryBeforeNavigate(const QString& address)
     return false;
 }
 
+void TFormChat::prepareView()
+{
+    QEventLoop loop;
+    connect(webHistory, &QWebEngineView::loadFinished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    webHistory->setHtml(QString());
+    // Not a second press of the main window's buttons while waiting.
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
 void TFormChat::DisableGUI()
 {
     m_busy = true;
@@ -275,6 +287,7 @@ void ShowChatForm(const QString& db, const QHash<QString, QString>& FRecordDict,
     form.InitFriends();
     if (prepare)
         prepare(form);
+    form.prepareView();
     form.setWindowState(form.windowState() | Qt::WindowMaximized);
     form.exec();
 }

@@ -43,6 +43,12 @@ public:
     // The three media schemes (case-sensitive) go to openImage/openVideo; all else goes ahead.
     bool webHistoryBeforeNavigate(const QString& address);
 
+    // Loads a blank page and waits for it; call before the window is first shown. The view
+    // makes its drawing surface with its first page, and a window already on screen then gets a
+    // new native window that drops out of Qt's modal bookkeeping: once a window opened from
+    // this one had closed, the main window below would take clicks again.
+    void prepareView();
+
     void DisableGUI();
     void EnableGUI();
     bool busy() const { return m_busy; }

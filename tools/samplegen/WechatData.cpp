@@ -327,7 +327,7 @@ void addFirstAccount(SampleBackup& backup)
     backup.addFile(domain, mediaPath(account, "Video", alice, vid, ".mp4"), mp4Video(2, 320, 240));
     backup.addFile(domain, mediaPath(account, "Audio", alice, amr, ".aud"), amrVoice(2.4, 440));
     backup.addFile(domain, mediaPath(account, "Audio", alice, silk, ".aud"),
-                   silkVoice(3.0, 523.25));
+                   silkVoice(kSilkVoiceSeconds, kSilkVoiceFrequency));
 }
 
 void addSecondAccount(SampleBackup& backup)

@@ -54,6 +54,11 @@ QByteArray amrVoice(double seconds, double frequency);
 // A tone as stored SILK v3 voice (0x02 then "#!SILK_V3"), encoded by silk-wasm through node.
 QByteArray silkVoice(double seconds, double frequency, int sampleRate = 24000);
 
+// The SILK voice message of the first account's conversation with Alice: a tone of this pitch
+// and length, as the chat tests expect to hear it played.
+inline constexpr double kSilkVoiceSeconds = 3.0;
+inline constexpr double kSilkVoiceFrequency = 523.25;
+
 // The folder under Documents/ of the demo accounts.
 QString accountFolder(int account);
 

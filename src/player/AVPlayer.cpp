@@ -17,17 +17,6 @@ namespace {
 const char kFlushMarker[] = "FLUSH";
 const char kEofMarker[] = "EOF";
 
-PacketPointer makeMarker(const char* text)
-{
-    PacketPointer pkt = makePacket();
-    if (!pkt)
-        throw Error(QStringLiteral("Could not allocate packet"));
-    // FFmpeg never writes through a packet without a buffer; the text is only an address.
-    pkt->data = reinterpret_cast<uint8_t*>(const_cast<char*>(text));
-    pkt->size = 0;
-    return pkt;
-}
-
 QStringList metadataLines(const AVDictionary* dict)
 {
     QStringList lines;
@@ -66,8 +55,8 @@ TAVStreamProperties::TAVStreamProperties(AVStream* stream) : m_stream(stream)
 TAVPlayer::TAVPlayer(QObject* parent) : QObject(parent)
 {
     LoadAudioLibraries();
-    FFlushPkt = makeMarker(kFlushMarker);
-    FEofPkt = makeMarker(kEofMarker);
+    FFlushPkt = makeMarkerPacket(kFlushMarker);
+    FEofPkt = makeMarkerPacket(kEofMarker);
     FStateTimer.setInterval(50);
     connect(&FStateTimer, &QTimer::timeout, this, &TAVPlayer::StateTimerTick);
     FTimer.setInterval(30000);

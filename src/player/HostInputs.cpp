@@ -17,17 +17,6 @@ namespace {
 const char kHostFlushMarker[] = "FLUSH";
 const char kHostEofMarker[] = "EOF";
 
-PacketPointer makeHostMarker(const char* text)
-{
-    PacketPointer pkt = makePacket();
-    if (!pkt)
-        throw Error(QStringLiteral("Could not allocate packet"));
-    // Never written through: a marker packet has no buffer.
-    pkt->data = reinterpret_cast<uint8_t*>(const_cast<char*>(text));
-    pkt->size = 0;
-    return pkt;
-}
-
 // Numbers are handed out once, so a number that outlives its object never names another.
 struct Registry
 {
@@ -117,8 +106,8 @@ QString reopenablePath(QIODevice* device)
 
 TAirState::TAirState() : THostState(THostKind::Air)
 {
-    flushPkt = makeHostMarker(kHostFlushMarker);
-    eofPkt = makeHostMarker(kHostEofMarker);
+    flushPkt = makeMarkerPacket(kHostFlushMarker);
+    eofPkt = makeMarkerPacket(kHostEofMarker);
     queue = std::make_unique<TAVPacketQueue>(flushPkt.get(), eofPkt.get());
     queue->Start();
 }

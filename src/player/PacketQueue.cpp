@@ -1,5 +1,7 @@
 #include "player/PacketQueue.h"
 
+#include "util/Error.h"
+
 TAVPacketQueue::TAVPacketQueue(const AVPacket* FlushPkt, const AVPacket* EofPkt)
     : FFlushPkt(FlushPkt), FEofPkt(EofPkt)
 {
@@ -104,4 +106,15 @@ void TAVPacketQueue::Flush()
     m_nodes.clear();
     m_nbPackets = 0;
     m_size = 0;
+}
+
+PacketPointer makeMarkerPacket(const char* text)
+{
+    PacketPointer pkt = makePacket();
+    if (!pkt)
+        throw Error(QStringLiteral("Could not allocate packet"));
+    // FFmpeg never writes through a packet without a buffer.
+    pkt->data = reinterpret_cast<uint8_t*>(const_cast<char*>(text));
+    pkt->size = 0;
+    return pkt;
 }

@@ -16,6 +16,10 @@ struct TMyAVPacketList
     int serial = 0;
 };
 
+// A marker packet (flush, end of input) that a queue recognises by its data pointer: text is
+// only an address, never read or written. Throws when no packet can be allocated.
+PacketPointer makeMarkerPacket(const char* text);
+
 // Carries compressed packets of one stream from the read thread (the only writer) to the
 // stream's decoder (the only reader). Every operation is thread-safe.
 //

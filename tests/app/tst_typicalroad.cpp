@@ -5,6 +5,7 @@
 // SDL's disk driver writes what the device played to a file, which is measured.
 #include "FolderSnapshot.h"
 #include "SampleBackup.h"
+#include "WebTestSupport.h"
 #include "WechatData.h"
 #include "app/Application.h"
 #include "app/DmGlobal.h"
@@ -39,20 +40,6 @@
 #include <memory>
 
 namespace {
-
-QVariant runJs(QWebEnginePage* page, const QString& script)
-{
-    QVariant result;
-    bool done = false;
-    page->runJavaScript(script, [&](const QVariant& v) {
-        result = v;
-        done = true;
-    });
-    QDeadlineTimer deadline(10000);
-    while (!done && !deadline.hasExpired())
-        QTest::qWait(10);
-    return result;
-}
 
 // Runs action on the first visible top-level T once one appears, inside whichever event loop
 // runs then (the modal loop of T or of a window below it), and closes T afterwards, also when

@@ -1,4 +1,5 @@
 #include "ChatFixture.h"
+#include "WebTestSupport.h"
 #include "chat/ChatSchemes.h"
 #include "chat/ChatSession.h"
 #include "chat/FormChat.h"
@@ -14,24 +15,6 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QtTest>
-
-namespace {
-
-QVariant runJs(QWebEnginePage* page, const QString& script)
-{
-    QVariant result;
-    bool done = false;
-    page->runJavaScript(script, [&](const QVariant& v) {
-        result = v;
-        done = true;
-    });
-    QDeadlineTimer deadline(10000);
-    while (!done && !deadline.hasExpired())
-        QTest::qWait(10);
-    return result;
-}
-
-} // namespace
 
 class TestChatWindow final : public QObject
 {
@@ -181,7 +164,9 @@ void TestChatWindow::chooser()
             if (!w->isVisible())
                 continue;
             if (auto* form = qobject_cast<TFormChat*>(w)) {
-                opened = QStringLiteral("%1 %2").arg(form->lstFriends->count()).arg(form->lstGroups->count());
+                opened = QStringLiteral("%1 %2")
+                             .arg(form->lstFriends->count())
+                             .arg(form->lstGroups->count());
                 form->done(QDialog::Rejected);
             } else if (auto* chooser = qobject_cast<TFormChatList*>(w)) {
                 opened = QStringLiteral("chooser");
@@ -192,8 +177,10 @@ void TestChatWindow::chooser()
     closer.start(100);
     const QString account = QStringLiteral("Applications/com.tencent.xin/Documents/%1/DB/MM.sqlite")
                                 .arg(wechat::accountFolder(1));
-    QString single = m_fx->recordDict.value(account), singleRoot = QString(account).remove(QStringLiteral("DB/MM.sqlite"));
-    actWechatExecute(nullptr, {single}, {singleRoot}, single, singleRoot, m_fx->recordDict, m_fx->backupPath);
+    QString single = m_fx->recordDict.value(account),
+            singleRoot = QString(account).remove(QStringLiteral("DB/MM.sqlite"));
+    actWechatExecute(nullptr, {single}, {singleRoot}, single, singleRoot, m_fx->recordDict,
+                     m_fx->backupPath);
     QCOMPARE(opened, QStringLiteral("3 1"));
 
     // Cancel in the chooser leaves the current account as it was.

@@ -1,5 +1,6 @@
 // The engine's own inputs: a player reads a host's stream, a buffered URL, a bitmap, a bitmap
 // handed out by a callback, a rectangle of the X11 screen and ALAC packets the host receives.
+#include "TestSupport.h"
 #include "player/AVPlayer.h"
 #include "player/HostInputs.h"
 #include "util/Error.h"
@@ -26,16 +27,10 @@
 
 namespace {
 
-template <typename Pred> bool waitUntil(Pred pred, int timeoutMs)
+// These tests read the engine's queues themselves and handle no events while they wait.
+template <typename Pred> bool pollUntil(Pred pred, int timeoutMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return ::waitUntil(pred, timeoutMs, WaitEvents::Sleep);
 }
 
 struct Picture
@@ -49,7 +44,7 @@ std::optional<Picture> takePicture(TAVPlayer& player, int timeoutMs = 5000)
 {
     TFrameQueue* q = player.PictureQueue();
     std::optional<Picture> result;
-    waitUntil(
+    pollUntil(
         [&] {
             TVideoFrame* vp = q->peek_readable(false);
             if (!vp)
@@ -89,13 +84,13 @@ QByteArray takeAllSamples(TAVPlayer& player, qsizetype expectedBytes, int timeou
             q->next();
         }
     };
-    waitUntil(
+    pollUntil(
         [&] {
             drain();
             return player.PlaybackFinished() && bytes.size() >= expectedBytes;
         },
         timeoutMs);
-    waitUntil(
+    pollUntil(
         [&] {
             drain();
             return false;
@@ -109,7 +104,7 @@ std::optional<double> takeSamplesPts(TAVPlayer& player, int timeoutMs = 5000)
 {
     TFrameQueue* q = player.SampleQueue();
     std::optional<double> pts;
-    waitUntil(
+    pollUntil(
         [&] {
             TVideoFrame* af = q->peek_readable(false);
             if (!af)
@@ -274,7 +269,7 @@ void TestAVInputs::streamAndBufferPlayTheFile()
 
     const int serial = player.AudioQueue()->Serial();
     player.setPosition(1.0);
-    QVERIFY(waitUntil([&] { return player.AudioQueue()->Serial() > serial; }, 2000));
+    QVERIFY(pollUntil([&] { return player.AudioQueue()->Serial() > serial; }, 2000));
     const std::optional<double> pts = takeSamplesPts(player);
     QVERIFY(pts);
     QVERIFY2(std::fabs(*pts - 1.0) < 0.05, qPrintable(QString::number(*pts)));
@@ -296,7 +291,7 @@ void TestAVInputs::hostStreamGoesAwayWhilePlaying()
     QVERIFY(takeSamplesPts(player));
     input.reset();
     buffer.reset();
-    QVERIFY(waitUntil(
+    QVERIFY(pollUntil(
         [&] {
             takeSamplesPts(player, 0);
             return player.PlaybackFinished();
@@ -487,7 +482,7 @@ void TestAVInputs::bitmapPicturesFollowTheDrawing()
 
     // A new drawing shows up in the following pictures.
     bitmap->Draw([](QImage& image) { image.fill(QColor(Qt::yellow)); });
-    QVERIFY(waitUntil(
+    QVERIFY(pollUntil(
         [&] {
             picture = takePicture(player, 0);
             return picture && pixel(picture->image, 0.5, 0.5) == 0xffffff00u;
@@ -509,7 +504,7 @@ void TestAVInputs::bitmapPicturesFollowTheDrawing()
 
     // The host's bitmap goes away: the input ends, nothing reads it any more.
     bitmap.reset();
-    QVERIFY(waitUntil(
+    QVERIFY(pollUntil(
         [&] {
             takePicture(player, 0);
             return player.PlaybackFinished();

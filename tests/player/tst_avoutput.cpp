@@ -1,5 +1,6 @@
 // Audio output through the mixer. SDL's disk driver writes the mixed device output to a file
 // at about real time, so what a player played can be read back and measured.
+#include "TestSupport.h"
 #include "player/AVPlayer.h"
 #include "util/Error.h"
 
@@ -15,18 +16,6 @@
 #include <vector>
 
 namespace {
-
-template <typename Pred> bool waitUntil(Pred pred, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(5);
-    }
-    return true;
-}
 
 struct Capture
 {
@@ -104,10 +93,10 @@ void TestAVOutput::initTestCase()
     qputenv("SDL_DISKAUDIOFILE", m_diskFile.toUtf8());
     ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=1:sample_rate=44100", "-ac", "2",
             "tone440.wav"});
-    ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=1:sample_rate=11780",
-            "mono11780.wav"});
-    ffmpeg({"-f", "lavfi", "-i", "sine=frequency=1000:duration=1:sample_rate=48000", "-c:a",
-            "aac", "aac48k.m4a"});
+    ffmpeg(
+        {"-f", "lavfi", "-i", "sine=frequency=440:duration=1:sample_rate=11780", "mono11780.wav"});
+    ffmpeg({"-f", "lavfi", "-i", "sine=frequency=1000:duration=1:sample_rate=48000", "-c:a", "aac",
+            "aac48k.m4a"});
     ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=4", "long.wav"});
 }
 

@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "player/AVPlayer.h"
 #include "util/Error.h"
 
@@ -42,16 +43,10 @@ struct Samples
     int channels = 0;
 };
 
-template <typename Pred> bool waitUntil(Pred pred, int timeoutMs)
+// These tests read the engine's queues themselves and handle no events while they wait.
+template <typename Pred> bool pollUntil(Pred pred, int timeoutMs)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return ::waitUntil(pred, timeoutMs, WaitEvents::Sleep);
 }
 
 // Reads the next picture as the refresh side would, skipping pictures of an older serial.
@@ -59,7 +54,7 @@ std::optional<Picture> takePicture(TAVPlayer& player, int timeoutMs = 5000)
 {
     TFrameQueue* q = player.PictureQueue();
     std::optional<Picture> result;
-    waitUntil(
+    pollUntil(
         [&] {
             TVideoFrame* vp = q->peek_readable(false);
             if (!vp)
@@ -90,7 +85,7 @@ std::optional<Samples> takeSamples(TAVPlayer& player, int timeoutMs = 5000)
 {
     TFrameQueue* q = player.SampleQueue();
     std::optional<Samples> result;
-    waitUntil(
+    pollUntil(
         [&] {
             TVideoFrame* af = q->peek_readable(false);
             if (!af)
@@ -390,7 +385,7 @@ void TestAVPlayer::rawSamplesUseRateAndChannels()
     for (double target : {1.0, 0.3331, 1.5017, 0.7003}) {
         const int serial = player.AudioQueue()->Serial();
         player.setPosition(target);
-        QVERIFY(waitUntil([&] { return player.AudioQueue()->Serial() > serial; }, 2000));
+        QVERIFY(pollUntil([&] { return player.AudioQueue()->Serial() > serial; }, 2000));
         const std::optional<Samples> s = takeSamples(player);
         QVERIFY(s);
         QVERIFY2(std::fabs(s->pts - target) < 0.05, qPrintable(QString::number(s->pts)));
@@ -411,7 +406,7 @@ void TestAVPlayer::seekRaisesSerialsAndMoves()
     const int audioSerial = player.AudioQueue()->Serial();
 
     player.setPosition(2.0);
-    QVERIFY(waitUntil([&] { return player.VideoQueue()->Serial() > videoSerial; }, 2000));
+    QVERIFY(pollUntil([&] { return player.VideoQueue()->Serial() > videoSerial; }, 2000));
     QCOMPARE(player.VideoQueue()->Serial(), videoSerial + 1);
     QCOMPARE(player.AudioQueue()->Serial(), audioSerial + 1);
 
@@ -430,7 +425,7 @@ void TestAVPlayer::endOfInputMarkerOnce()
     TAVPlayer player;
     player.setOutputEnabled(false); // this test reads the queues itself
     player.OpenMovie(path("tone.wav"), false, true);
-    QVERIFY(waitUntil(
+    QVERIFY(pollUntil(
         [&] {
             takeSamples(player, 0);
             return player.PlaybackFinished();
@@ -466,7 +461,7 @@ void TestAVPlayer::attachedPictureAfterOpenAndSeek()
 
     const int serial = player.VideoQueue()->Serial();
     player.setPosition(1.0);
-    QVERIFY(waitUntil([&] { return player.VideoQueue()->Serial() > serial; }, 2000));
+    QVERIFY(pollUntil([&] { return player.VideoQueue()->Serial() > serial; }, 2000));
     pic = takePicture(player);
     QVERIFY(pic);
     QCOMPARE(pic->serial, serial + 1);
@@ -513,7 +508,7 @@ void TestAVPlayer::audioStreamSwap()
     player.setAudioStreamIndex(1);
     QCOMPARE(player.AudioStreamIndex(), 1);
     // The read thread swaps decoders; the samples of the second stream follow.
-    QVERIFY(waitUntil(
+    QVERIFY(pollUntil(
         [&] {
             s = takeSamples(player, 0);
             return s && s->sampleRate == 48000;
@@ -551,7 +546,7 @@ void TestAVPlayer::playRange()
     QVERIFY(s);
     QVERIFY2(std::fabs(s->pts - firstPts) < 0.1, qPrintable(QString::number(s->pts)));
     const double last = end == AV_NOPTS_VALUE ? 1.5 : end / 1e6;
-    QVERIFY(waitUntil(
+    QVERIFY(pollUntil(
         [&] {
             if ((s = takeSamples(player, 0)))
                 [&] { QVERIFY2(s->pts < last, qPrintable(QString::number(s->pts))); }();
@@ -654,7 +649,7 @@ void TestAVPlayer::truncatedFilePlaysWhatItCan()
         QFAIL(qPrintable(e.message()));
     }
     int pictures = 0;
-    QVERIFY(waitUntil(
+    QVERIFY(pollUntil(
         [&] {
             if (takePicture(player, 0))
                 ++pictures;
@@ -721,7 +716,7 @@ void TestAVPlayer::stalledNetworkInput()
         } else {
             QElapsedTimer t;
             t.start();
-            QVERIFY(waitUntil(
+            QVERIFY(pollUntil(
                 [&] {
                     takeSamples(player, 0);
                     return player.PlaybackFinished();

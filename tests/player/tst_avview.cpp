@@ -1,5 +1,6 @@
 // The player with its displays: pictures reach the first display on the UI thread, the
 // player's states and events, and where a display paints.
+#include "TestSupport.h"
 #include "player/AVPlayer.h"
 #include "player/TAVView.h"
 #include "util/Error.h"
@@ -15,18 +16,6 @@
 #include <memory>
 
 namespace {
-
-template <typename Pred> bool waitUntil(Pred pred, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(5);
-    }
-    return true;
-}
 
 bool hasPicture(const QImage& image)
 {
@@ -224,8 +213,9 @@ void TestAVView::openFailures()
         player.OpenMovie(missing, false, true);
         QFAIL("no exception");
     } catch (const Error& e) {
-        QVERIFY2(QString::fromUtf8(e.what()).startsWith("Failed to open the file:Can not open file"),
-                 e.what());
+        QVERIFY2(
+            QString::fromUtf8(e.what()).startsWith("Failed to open the file:Can not open file"),
+            e.what());
     }
     QVERIFY(!player.Playing());
 

@@ -100,8 +100,8 @@ void TestFormVideo::seekBarArmsOneSeek()
     TExportFile file{m_dir.filePath("clip.mp4"), m_dir.filePath("clip.mp4"), {}};
     TFormVideo form(file);
     form.resize(640, 480);
-    form.show();
-    form.FormShow();
+    form.show(); // opens the clip from the event loop once the window is up
+    QTRY_VERIFY_WITH_TIMEOUT(form.Player->Playing(), 5000);
     QCOMPARE(form.tbDuration->maximum(), 6);
 
     // The right button arms nothing, and the timer alone never seeks.

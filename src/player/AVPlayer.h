@@ -210,6 +210,10 @@ public:
     // Called by the mixer's effect on its audio thread, under MixerLock.
     void FillAudio(uint8_t* stream, int len);
 
+    // Draws a picture (as OnVideoDisplay hands it over) into the host's image, which takes the
+    // picture's size. Raises "TAVView only support RGB Mode" without RGBMode.
+    void DrawVideo(QImage& Surface, const AVFrame* AFrame) const;
+
     // Displays, UI thread. Each picture goes to the first display that takes it.
     void RegisterView(IAVView* AView);
     void UnRegisterView(IAVView* AView);

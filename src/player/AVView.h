@@ -2,6 +2,7 @@
 
 #include "player/FFmpegPtr.h"
 
+#include <QImage>
 #include <QRect>
 #include <QString>
 
@@ -29,3 +30,24 @@ QRect FitRect(const QSize& control, const QSize& bitmap, AVRational sar);
 
 // Media time as "hh:mm:ss.ff", or compact as "hh:mm:ss" / "m:s".
 QString FormatMediaTime(bool compact, double seconds);
+
+// Copies one BGRA picture into image, which takes the picture's size (as RGB32: opaque
+// whatever the alpha bytes hold). Rows are min(line size / 4, width) pixels long.
+void CopyFrameToImage(const AVFrame* frame, int width, QImage& image);
+
+// A host's BGRA pixel buffer of a given size, copied to and from images. The buffer stays the
+// host's; the carrier only points at it.
+class TAVBitmap final
+{
+public:
+    void Create(uint8_t* ABuf, int VideoWidth, int VideoHeight);
+    // Resizes ABitmap to the buffer's size when it differs, then copies the buffer in.
+    void CopyDataToBitmap(QImage& ABitmap) const;
+    // ABitmap must have the buffer's size ("Bitmap Width incorrect", "Bitmap Height
+    // incorrect"); its pixels are copied into the buffer as BGRA.
+    void CopyDataFromBitmap(const QImage& ABitmap) const;
+
+    uint8_t* FBuffer = nullptr;
+    int FVideoWidth = 0;
+    int FVideoHeight = 0;
+};

@@ -148,6 +148,14 @@ void TAVPlayer::ShowPicture()
     FFps = double(FFrameNumber) / double(seconds);
 }
 
+void TAVPlayer::DrawVideo(QImage& Surface, const AVFrame* AFrame) const
+{
+    if (!FRGBMode)
+        throw Error(QStringLiteral("TAVView only support RGB Mode"));
+    if (AFrame)
+        CopyFrameToImage(AFrame, AFrame->width, Surface);
+}
+
 QImage TAVPlayer::CoverImage() const
 {
     std::lock_guard lock(FMutex);

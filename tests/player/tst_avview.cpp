@@ -42,6 +42,8 @@ private slots:
     void formatMediaTime();
     void onlyTheFirstDisplayDraws();
     void coverImageForAudioOnly();
+    void drawVideoIntoHostImage();
+    void bitmapCarrier();
     void seekWhilePlayingAndPaused();
     void loopRestarts();
     void openFailures();
@@ -166,6 +168,87 @@ void TestAVView::coverImageForAudioOnly()
     QVERIFY2(perSecond >= 3 && perSecond <= 10, QByteArray::number(qlonglong(perSecond)));
     player.CloseMovie();
     QVERIFY(view.Bitmap().isNull());
+}
+
+void TestAVView::drawVideoIntoHostImage()
+{
+    TAVPlayer player;
+    // A 3 x 2 BGRA picture whose rows are padded to 16 bytes, alpha left empty.
+    FramePointer frame(av_frame_alloc());
+    frame->width = 3;
+    frame->height = 2;
+    frame->format = AV_PIX_FMT_BGRA;
+    QVERIFY(av_frame_get_buffer(frame.get(), 16) == 0);
+    QCOMPARE(frame->linesize[0], 16);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x) {
+            uint8_t* px = frame->data[0] + y * frame->linesize[0] + x * 4;
+            px[0] = uint8_t(10 * x);      // blue
+            px[1] = uint8_t(100 + y);     // green
+            px[2] = uint8_t(200 + x + y); // red
+            px[3] = 0;
+        }
+    QImage host(50, 50, QImage::Format_Mono);
+    player.DrawVideo(host, frame.get());
+    QCOMPARE(host.size(), QSize(3, 2));
+    QCOMPARE(host.pixel(2, 1), qRgb(203, 101, 20));
+    QCOMPARE(host.pixel(0, 0), qRgb(200, 100, 0));
+
+    player.setRGBMode(false);
+    try {
+        player.DrawVideo(host, frame.get());
+        QFAIL("drew without RGB mode");
+    } catch (const Error& e) {
+        QCOMPARE(e.message(), QStringLiteral("TAVView only support RGB Mode"));
+    }
+
+    // As a host does it: every picture handed over, drawn into an image of its own.
+    player.setRGBMode(true);
+    QImage shown;
+    connect(&player, &TAVPlayer::OnVideoDisplay, this,
+            [&](TAVPlayer* p, const AVFrame* f) { p->DrawVideo(shown, f); });
+    TAVView view; // takes the pictures after the handler saw them
+    view.setPlayer(&player);
+    player.OpenMovie(path("av.mp4"), false, true);
+    QVERIFY(waitUntil([&] { return hasPicture(shown); }, 5000));
+    QCOMPARE(shown.size(), QSize(320, 240));
+}
+
+void TestAVView::bitmapCarrier()
+{
+    uint8_t buffer[3 * 2 * 4];
+    for (int i = 0; i < int(sizeof buffer); ++i)
+        buffer[i] = uint8_t(i * 7);
+    TAVBitmap carrier;
+    carrier.Create(buffer, 3, 2);
+
+    QImage image;
+    carrier.CopyDataToBitmap(image);
+    QCOMPARE(image.size(), QSize(3, 2));
+    QCOMPARE(image.pixel(1, 1), qRgba(buffer[18], buffer[17], buffer[16], buffer[19]));
+
+    // A 24-bit picture comes back as BGRA bytes.
+    QImage rgb(3, 2, QImage::Format_RGB888);
+    rgb.fill(QColor(1, 2, 3));
+    carrier.CopyDataFromBitmap(rgb);
+    QCOMPARE(buffer[20], uint8_t(3));
+    QCOMPARE(buffer[21], uint8_t(2));
+    QCOMPARE(buffer[22], uint8_t(1));
+
+    // A picture of another size copies nothing.
+    const QByteArray before(reinterpret_cast<const char*>(buffer), sizeof buffer);
+    for (const auto& [size, message] : {std::pair{QSize(4, 2), "Bitmap Width incorrect"},
+                                        {QSize(3, 3), "Bitmap Height incorrect"}}) {
+        QImage other(size, QImage::Format_ARGB32);
+        other.fill(Qt::white);
+        try {
+            carrier.CopyDataFromBitmap(other);
+            QFAIL("copied a picture of another size");
+        } catch (const Error& e) {
+            QCOMPARE(e.message(), QString::fromLatin1(message));
+        }
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(buffer), sizeof buffer), before);
+    }
 }
 
 void TestAVView::seekWhilePlayingAndPaused()

@@ -13,6 +13,9 @@
 
 #include <memory>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 class FakeScreenSaver : public QObject
 {
     Q_OBJECT
@@ -66,6 +69,8 @@ void TestKeepAwake::initTestCase()
                      .arg(m_address)
                      .toUtf8());
     config.close();
+    // The bus goes with the test, also when the test dies.
+    m_bus.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
     m_bus.start(QStringLiteral("dbus-daemon"),
                 {"--config-file=" + config.fileName(), "--nofork", "--nopidfile"});
     QVERIFY2(m_bus.waitForStarted(), "dbus-daemon is missing");

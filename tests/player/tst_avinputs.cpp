@@ -1,5 +1,6 @@
 // The engine's own inputs: a player reads a host's stream, a buffered URL, a bitmap, a bitmap
 // handed out by a callback, a rectangle of the X11 screen and ALAC packets the host receives.
+#include "FrameReading.h"
 #include "TestSupport.h"
 #include "player/AVPlayer.h"
 #include "player/HostInputs.h"
@@ -102,20 +103,9 @@ QByteArray takeAllSamples(TAVPlayer& player, qsizetype expectedBytes, int timeou
 // The first decoded block after a seek, and its time.
 std::optional<double> takeSamplesPts(TAVPlayer& player, int timeoutMs = 5000)
 {
-    TFrameQueue* q = player.SampleQueue();
-    std::optional<double> pts;
-    pollUntil(
-        [&] {
-            TVideoFrame* af = q->peek_readable(false);
-            if (!af)
-                return false;
-            if (af->serial == player.AudioQueue()->Serial())
-                pts = af->pts;
-            q->next();
-            return pts.has_value();
-        },
+    return takeCurrentFrame(
+        player.SampleQueue(), player.AudioQueue(), [](const TVideoFrame* af) { return af->pts; },
         timeoutMs);
-    return pts;
 }
 
 // Compares decoded samples; the first difference, if any, in the message.

@@ -1,3 +1,4 @@
+#include "FrameReading.h"
 #include "TestSupport.h"
 #include "player/AVPlayer.h"
 #include "util/Error.h"
@@ -52,17 +53,9 @@ template <typename Pred> bool pollUntil(Pred pred, int timeoutMs)
 // Reads the next picture as the refresh side would, skipping pictures of an older serial.
 std::optional<Picture> takePicture(TAVPlayer& player, int timeoutMs = 5000)
 {
-    TFrameQueue* q = player.PictureQueue();
-    std::optional<Picture> result;
-    pollUntil(
-        [&] {
-            TVideoFrame* vp = q->peek_readable(false);
-            if (!vp)
-                return false;
-            if (vp->serial != player.VideoQueue()->Serial()) {
-                q->next();
-                return false;
-            }
+    return takeCurrentFrame(
+        player.PictureQueue(), player.VideoQueue(),
+        [](const TVideoFrame* vp) {
             Picture p;
             p.pts = vp->pts;
             p.serial = vp->serial;
@@ -73,43 +66,29 @@ std::optional<Picture> takePicture(TAVPlayer& player, int timeoutMs = 5000)
                 p.height = vp->bmp->height;
                 p.format = vp->bmp->format;
             }
-            q->next();
-            result = p;
-            return true;
+            return p;
         },
         timeoutMs);
-    return result;
 }
 
 std::optional<Samples> takeSamples(TAVPlayer& player, int timeoutMs = 5000)
 {
-    TFrameQueue* q = player.SampleQueue();
-    std::optional<Samples> result;
-    pollUntil(
-        [&] {
-            TVideoFrame* af = q->peek_readable(false);
-            if (!af)
-                return false;
-            if (af->serial != player.AudioQueue()->Serial()) {
-                q->next();
-                return false;
-            }
+    return takeCurrentFrame(
+        player.SampleQueue(), player.AudioQueue(),
+        [](const TVideoFrame* af) {
             const AVFrame* f = af->frame.get();
-            result = Samples{
+            Samples s{
                 0, 0, af->pts, af->serial, f->format, f->sample_rate, f->ch_layout.nb_channels};
             if (f->format == AV_SAMPLE_FMT_S16 && f->ch_layout.nb_channels == 2) {
                 const auto* samples = reinterpret_cast<const int16_t*>(f->data[0]);
                 for (int i = 0; i < f->nb_samples; ++i) {
-                    result->leftPeak = std::max(result->leftPeak, std::abs(int(samples[2 * i])));
-                    result->rightPeak =
-                        std::max(result->rightPeak, std::abs(int(samples[2 * i + 1])));
+                    s.leftPeak = std::max(s.leftPeak, std::abs(int(samples[2 * i])));
+                    s.rightPeak = std::max(s.rightPeak, std::abs(int(samples[2 * i + 1])));
                 }
             }
-            q->next();
-            return true;
+            return s;
         },
         timeoutMs);
-    return result;
 }
 
 // Serves the start of a file over TCP to one client, then keeps the connection open without

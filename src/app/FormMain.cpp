@@ -425,7 +425,7 @@ void TFormMain::processPendingEvents()
 
 void TFormMain::addBackup(std::unique_ptr<TBackupInfo> info)
 {
-    cbbBackup->addItem(info->FDisplayName, QVariant::fromValue(info.get()));
+    cbbBackup->addItem(backupListText(*info), QVariant::fromValue(info.get()));
     m_backups.push_back(std::move(info));
 }
 

@@ -8,13 +8,25 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 
-TBackupFileManager::TBackupFileManager(const QString& APath, TdmGlobal& dm, EventHook eventHook)
+#include <sqlite3.h>
+
+TBackupFileManager::TBackupFileManager(const QString& APath, TdmGlobal& dm, EventHook eventHook,
+                                       const QString& catalogFile)
     : m_dm(dm), m_eventHook(std::move(eventHook))
 {
+    if (!catalogFile.isEmpty()) {
+        FDb = catalogFile;
+        FIsSqlite = !catalogFile.endsWith(QLatin1String(".mbdb"));
+        if (FIsSqlite)
+            m_dm.openDatabase(FDb);
+        return;
+    }
     const QDir folder(APath);
     FDb = folder.filePath(QStringLiteral("Manifest.mbdb"));
     FIsSqlite = false;
@@ -36,7 +48,8 @@ void TBackupFileManager::ParseDb()
         parseMbdb();
 }
 
-static QString catalogKey(QCryptographicHash& sha1, QByteArrayView domainUtf8, QByteArrayView pathUtf8)
+static QString catalogKey(QCryptographicHash& sha1, QByteArrayView domainUtf8,
+                          QByteArrayView pathUtf8)
 {
     sha1.reset();
     sha1.addData(domainUtf8);
@@ -176,6 +189,10 @@ void TBackupFileManager::parseMbdb()
             record.Path = decode(strings[1]);
             record.LinkTarget = decode(strings[2]);
             record.DataHash = decode(strings[3]);
+            if (!strings[4].isEmpty())
+                record.EncryptionKey = strings[4].toByteArray();
+            // Modification, access and change times follow the ids; the first is kept.
+            record.LastModified = quint32(ReadInt32BE(block, 18));
             record.UserId = ReadInt32BE(block, 10);
             record.GroupId = ReadInt32BE(block, 14);
             record.FileLength = ReadInt64BE(block, 30);
@@ -202,23 +219,77 @@ void TBackupFileManager::parseMbdb()
     }
 }
 
+namespace {
+
+sqlite3* sqliteHandle(const QSqlDatabase& db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3* const*>(handle.constData());
+}
+
+} // namespace
+
 void TBackupFileManager::parseSqlite()
 {
     QSqlQuery& query = m_dm.qrySQL;
-    auto fail = [this, &query]() -> Error {
+    bool interrupted = false;
+    auto fail = [this, &query, &interrupted]() -> Error {
         const QString text = query.lastError().databaseText();
+        if (interrupted)
+            return Error(QStringLiteral("reading %1 was cancelled").arg(FDb));
         if (text.contains(QLatin1String("no such table")))
             return Error(QStringLiteral("no table Files in %1").arg(FDb));
         return Error(describeSqlError(query.lastError(), FDb));
     };
 
+    // A statement can run long before its first row (a hostile Files that is a recursive
+    // view never yields one): the engine calls back every few thousand steps, so the window
+    // stays live and Cancel interrupts it.
+    sqlite3* handle = sqliteHandle(m_dm.connSqlite);
+    struct Hook
+    {
+        TBackupFileManager* self;
+        bool* interrupted;
+    } hook{this, &interrupted};
+    if (handle)
+        sqlite3_progress_handler(
+            handle, 10000,
+            [](void* data) -> int {
+                auto* h = static_cast<Hook*>(data);
+                h->self->handleEvents();
+                if (h->self->FCancel)
+                    *h->interrupted = true;
+                return h->self->FCancel ? 1 : 0;
+            },
+            &hook);
+    const auto unhook = qScopeGuard([handle] {
+        if (handle)
+            sqlite3_progress_handler(handle, 0, nullptr, nullptr);
+    });
+
     query.setForwardOnly(true);
-    if (!query.exec(QStringLiteral("select count(*) from Files")))
+    if (!query.exec(
+            QStringLiteral("select type from sqlite_master where name = 'Files' collate nocase")))
         throw fail();
+    if (!query.next())
+        throw Error(QStringLiteral("no table Files in %1").arg(FDb));
+    if (query.value(0).toString() != QLatin1String("table"))
+        throw Error(QStringLiteral("Files in %1 is not a table").arg(FDb));
+
+    if (!query.exec(QStringLiteral("select count(*) from Files"))) {
+        if (interrupted)
+            return;
+        throw fail();
+    }
     const qint64 total = query.next() ? query.value(0).toLongLong() : 0;
 
-    if (!query.exec(QStringLiteral("select * from Files")))
+    if (!query.exec(QStringLiteral("select * from Files"))) {
+        if (interrupted)
+            return;
         throw fail();
+    }
     const QSqlRecord columns = query.record();
     const int domainField = columns.indexOf(QStringLiteral("domain"));
     const int pathField = columns.indexOf(QStringLiteral("relativePath"));
@@ -242,6 +313,8 @@ void TBackupFileManager::parseSqlite()
         record.Key = query.value(keyField).toString();
         FRecords.push_back(std::move(record));
     }
+    if (interrupted || FCancel)
+        return;
     if (query.lastError().isValid())
         throw fail();
 }

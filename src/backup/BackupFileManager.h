@@ -32,6 +32,10 @@ struct TBackupFileRecord
     quint8 PropertyCount = 0;
     QString Key; // name of the stored copy in the backup folder
     QList<TBackupFileProperty> Properties;
+    // Manifest.mbdb of an encrypted backup: the fifth string, the file's wrapped key (4-byte
+    // little-endian class and 40 bytes, or the 40 bytes alone with the class in Flag).
+    QByteArray EncryptionKey;
+    quint32 LastModified = 0; // Manifest.mbdb: the modification time, Unix seconds; 0 unknown
 };
 
 // Reads a backup's catalog, Manifest.mbdb or else Manifest.db, into one list of records in
@@ -42,9 +46,11 @@ class TBackupFileManager final
 public:
     using EventHook = std::function<void()>;
 
-    // Chooses the catalog of the backup folder APath; for Manifest.db points dm's shared
-    // connection at it. Throws when the folder has neither catalog or the database won't open.
-    TBackupFileManager(const QString& APath, TdmGlobal& dm, EventHook eventHook = {});
+    // Chooses the catalog of the backup folder APath, or reads catalogFile instead when given
+    // (a private copy or decryption of the folder's Manifest.db); for Manifest.db points dm's
+    // shared connection at it. Throws when there is no catalog or the database won't open.
+    TBackupFileManager(const QString& APath, TdmGlobal& dm, EventHook eventHook = {},
+                       const QString& catalogFile = {});
     TBackupFileManager(const TBackupFileManager&) = delete;
     TBackupFileManager& operator=(const TBackupFileManager&) = delete;
 

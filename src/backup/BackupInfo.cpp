@@ -1,8 +1,10 @@
 #include "backup/BackupInfo.h"
 
+#include "backup/ManifestInfo.h"
 #include "backup/Plist.h"
 #include "util/Error.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLocale>
@@ -14,6 +16,10 @@ TBackupInfo::TBackupInfo(const QString& APath) : FBackupPath(APath)
     QFile file(QDir(APath).filePath(QStringLiteral("Info.plist")));
     if (!file.exists() || !file.open(QIODevice::ReadOnly))
         throw Error(QStringLiteral("no backup found!"));
+    FIsEncrypted = ReadManifestInfo(APath).isEncrypted;
+    // Real ones are a few kB; a huge file is no backup's description.
+    if (file.size() > 64 * 1024 * 1024)
+        return;
     const PlistPointer root = plistFromMemory(file.readAll());
     if (!root)
         return;
@@ -21,6 +27,16 @@ TBackupInfo::TBackupInfo(const QString& APath) : FBackupPath(APath)
         FDisplayName = *name;
     if (auto seconds = plistDictDate(root.get(), "Last Backup Date"))
         FBackupDate = FormatBackupDate(QDateTime::fromSecsSinceEpoch(*seconds, Qt::UTC));
+}
+
+QString backupListText(const TBackupInfo& info)
+{
+    QString text = info.FDisplayName;
+    if (!info.FBackupDate.isEmpty())
+        text += QStringLiteral(" \u2014 ") + info.FBackupDate;
+    if (info.FIsEncrypted)
+        text += QStringLiteral(" (%1)").arg(QCoreApplication::translate("Ferrowick", "encrypted"));
+    return text;
 }
 
 QString FormatBackupDate(const QDateTime& utc)

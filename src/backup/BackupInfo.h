@@ -14,11 +14,16 @@ public:
     // folder has no Info.plist; a file that is no property list leaves name and date empty.
     explicit TBackupInfo(const QString& APath);
 
-    QString FDisplayName; // "Display Name", empty when absent
-    QString FBackupDate;  // "Last Backup Date" as the user's regional date and time
-    QString FPhoneNumber; // reserved, never filled
-    QString FBackupPath;  // the folder exactly as given
+    QString FDisplayName;      // "Display Name", empty when absent
+    QString FBackupDate;       // "Last Backup Date" as the user's regional date and time
+    QString FPhoneNumber;      // reserved, never filled
+    QString FBackupPath;       // the folder exactly as given
+    bool FIsEncrypted = false; // Manifest.plist says so, or Manifest.db is no plain SQLite file
 };
+
+// The text of a backup's list entry: the device name with the backup's date, and "encrypted"
+// where a password will be asked, so two backups of one phone can be told apart.
+QString backupListText(const TBackupInfo& info);
 
 // The per-user data folder of this platform (XDG data home).
 QString GetAppDataDir();

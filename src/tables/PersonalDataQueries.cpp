@@ -13,7 +13,7 @@ QString attachStatement(const QString& path, const QString& schema)
 {
     // A plain path would attach without "immutable" and could leave -wal and -shm files in the
     // backup folder; the connection takes URI file names.
-    QString uri = readOnlyImmutableUri(path);
+    QString uri = readOnlyUri(path);
     uri.replace(QLatin1Char('\''), QLatin1String("''"));
     return QStringLiteral("attach '%1' as %2;").arg(uri, schema);
 }

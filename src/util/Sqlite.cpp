@@ -1,16 +1,22 @@
 #include "util/Sqlite.h"
 
 #include "util/Error.h"
+#include "util/WorkFolder.h"
 
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QUrl>
 
-QString readOnlyImmutableUri(const QString& path)
+QString readOnlyUri(const QString& path)
 {
     // QUrl escapes '?', '#' and '%' in the path, which SQLite would otherwise read as URI syntax.
-    const QString url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded);
+    const QString url =
+        QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded);
+    // Our own copies may carry a -wal beside them whose rows must show; an immutable open
+    // would ignore it. Whatever SQLite writes for it stays in the private folder.
+    if (TWorkFolder::contains(path))
+        return url + QStringLiteral("?mode=ro");
     return url + QStringLiteral("?mode=ro&immutable=1");
 }
 
@@ -21,7 +27,7 @@ void openReadOnlyDatabase(QSqlDatabase& db, const QString& path)
     if (!info.isFile())
         throw Error(QStringLiteral("database file not found: %1").arg(path));
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_OPEN_READONLY"));
-    db.setDatabaseName(readOnlyImmutableUri(path));
+    db.setDatabaseName(readOnlyUri(path));
     if (!db.open())
         throw Error(QStringLiteral("cannot open database %1: %2").arg(path, db.lastError().text()));
 }

@@ -5,11 +5,12 @@
 class QSqlDatabase;
 class QSqlError;
 
-// The SQLite URI that opens a backup's database read-only and immutable: SQLite then
-// writes nothing beside it (no journal, -wal or -shm), and WAL-mode files still open.
-QString readOnlyImmutableUri(const QString& path);
+// The SQLite URI that opens a database read-only. A file of a backup opens immutable: SQLite
+// then writes nothing beside it (no journal, -wal or -shm), and WAL-mode files still open. A
+// copy in the private working folder opens plainly, so a -wal beside it is applied.
+QString readOnlyUri(const QString& path);
 
-// Points db (a QSQLITE connection) at path, read-only and immutable. Never creates the
+// Points db (a QSQLITE connection) at path, read-only (see readOnlyUri). Never creates the
 // file: throws an Error naming the path when it is missing or cannot be opened.
 void openReadOnlyDatabase(QSqlDatabase& db, const QString& path);
 

@@ -177,7 +177,9 @@ void TestFormMain::defaultFolderFillsTheList()
     QDir().mkpath(m_dir->filePath("data/Apple Computer/MobileSync/Backup/not-a-backup"));
     auto form = makeForm();
     QCOMPARE(form->cbbBackup->count(), 1);
-    QCOMPARE(form->cbbBackup->itemText(0), QStringLiteral("Phone A"));
+    // The name with the date, so two backups of one phone can be told apart.
+    QCOMPARE(form->cbbBackup->itemText(0),
+             QStringLiteral("Phone A \u2014 ") + FormatBackupDate(*a.lastBackup));
     QCOMPARE(form->cbbBackup->currentIndex(), -1);
     QVERIFY(!form->BackupInfo());
     QVERIFY(m_errors.isEmpty());

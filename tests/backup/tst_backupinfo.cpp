@@ -4,10 +4,13 @@
 #include "SampleBackup.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstring>
 #include <ctime>
 
 class TestBackupInfo : public QObject
@@ -23,7 +26,74 @@ private slots:
     void missingDefaultFolderGivesEmptyList();
     void defaultFolderUnderDataHome();
     void realBackup();
+    void hostileValues_data();
+    void hostileValues();
+    void hostileFolderIsSkippedOthersListed();
+    void encryptedIsMarked();
 };
+
+namespace {
+
+// A binary property list of one dictionary {"Display Name": name as UTF-16, "Last Backup
+// Date": date}, written byte by byte: the library's writer cannot make a string with a NUL.
+QByteArray binaryInfoPlist(const QString& name, double datePlistSeconds)
+{
+    QByteArray out("bplist00");
+    QList<int> offsets;
+    offsets << int(out.size()); // 0: the dictionary, keys 1 and 2, values 3 and 4
+    out.append(char(0xD2)).append(char(1)).append(char(2)).append(char(3)).append(char(4));
+    offsets << int(out.size());
+    out.append(char(0x5C)).append("Display Name");
+    offsets << int(out.size());
+    out.append(char(0x5F)).append(char(0x10)).append(char(16)).append("Last Backup Date");
+    offsets << int(out.size());
+    const QList<char16_t> units(name.utf16(), name.utf16() + name.size());
+    if (units.size() < 15) {
+        out.append(char(0x60 | units.size()));
+    } else {
+        out.append(char(0x6F)).append(char(0x10)).append(char(units.size()));
+    }
+    for (char16_t u : units)
+        out.append(char(u >> 8)).append(char(u & 0xff));
+    offsets << int(out.size());
+    out.append(char(0x33));
+    quint64 bits = 0;
+    std::memcpy(&bits, &datePlistSeconds, 8);
+    for (int shift = 56; shift >= 0; shift -= 8)
+        out.append(char((bits >> shift) & 0xff));
+    const int tableOffset = int(out.size());
+    for (int o : offsets)
+        out.append(char(o));
+    QByteArray trailer(6, '\0');
+    trailer.append(char(1)).append(char(1)); // offset size, reference size
+    auto put64 = [&trailer](quint64 v) {
+        for (int shift = 56; shift >= 0; shift -= 8)
+            trailer.append(char((v >> shift) & 0xff));
+    };
+    put64(quint64(offsets.size()));
+    put64(0);
+    put64(quint64(tableOffset));
+    return out + trailer;
+}
+
+QByteArray xmlInfoPlist(const QString& name, const QString& isoDate)
+{
+    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">"
+                          "<dict><key>Display Name</key><string>%1</string>"
+                          "<key>Last Backup Date</key><date>%2</date></dict></plist>\n")
+        .arg(name, isoDate)
+        .toUtf8();
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+} // namespace
 
 void TestBackupInfo::initTestCase()
 {
@@ -146,6 +216,86 @@ void TestBackupInfo::realBackup()
     QCOMPARE(info.FDisplayName, QStringLiteral("iPhone"));
     QCOMPARE(info.FBackupDate, QStringLiteral("2021-12-03 19:33:13"));
     QCOMPARE(folderSnapshot(folder), before);
+}
+
+
+void TestBackupInfo::hostileValues_data()
+{
+    QTest::addColumn<QByteArray>("plist");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("date");
+    const double y2016 = 504699630.0; // 2016-12-29 10:20:30 UTC, seconds since 2001
+    QTest::newRow("binary, UTF-16 name with a NUL")
+        << binaryInfoPlist(QStringLiteral("Bob\u0000s iPhone \u00e9"), y2016)
+        << QStringLiteral("Bob\u0000s iPhone \u00e9") << "2016-12-29 10:20:30";
+    QTest::newRow("binary, date of 1900") << binaryInfoPlist(QStringLiteral("Old \u00e9"), -3187296000.0)
+                                          << QStringLiteral("Old \u00e9") << "1900-01-01 00:00:00";
+    QTest::newRow("binary, date of 2100")
+        << binaryInfoPlist(QStringLiteral("New \u00e9"), 3124137600.0 + 86400.0 * 151)
+        << QStringLiteral("New \u00e9") << "2100-06-01 00:00:00";
+    QTest::newRow("xml, date of 1920") << xmlInfoPlist("Alpha", "1920-05-06T07:08:09Z")
+                                       << "Alpha" << "1920-05-06 07:08:09";
+    QTest::newRow("xml, date of 2080") << xmlInfoPlist("Alpha", "2080-05-06T07:08:09Z")
+                                       << "Alpha" << "2080-05-06 07:08:09";
+    QTest::newRow("xml after a byte-order mark")
+        << QByteArray("\xEF\xBB\xBF") + xmlInfoPlist("Zo\u00eb", "2016-12-29T10:20:30Z")
+        << QStringLiteral("Zo\u00eb") << "2016-12-29 10:20:30";
+}
+
+// No value of an Info.plist may end the program or come out other than the file holds it.
+void TestBackupInfo::hostileValues()
+{
+    QFETCH(QByteArray, plist);
+    QFETCH(QString, name);
+    QFETCH(QString, date);
+    QTemporaryDir dir;
+    writeBytes(dir.filePath("Info.plist"), plist);
+    const TBackupInfo info(dir.path());
+    QCOMPARE(info.FDisplayName, name);
+    QCOMPARE(info.FBackupDate, date);
+}
+
+void TestBackupInfo::hostileFolderIsSkippedOthersListed()
+{
+    QTemporaryDir dir;
+    writeBytes(dir.filePath("a/Info.plist"), binaryInfoPlist(QStringLiteral("A\u0000"), 0));
+    // A binary list whose trailer points past its end, and one cut in the middle.
+    QByteArray broken = binaryInfoPlist(QStringLiteral("B"), 0);
+    broken[broken.size() - 1] = char(0x7f);
+    writeBytes(dir.filePath("b/Info.plist"), broken);
+    writeBytes(dir.filePath("c/Info.plist"), binaryInfoPlist(QStringLiteral("C"), 0).left(20));
+    SampleBackup good;
+    good.deviceName = QStringLiteral("Good");
+    good.write(dir.filePath("d"));
+    const auto infos = LoadBackupInfos(dir.path());
+    QStringList names;
+    for (const auto& info : infos)
+        names << info->FDisplayName;
+    QCOMPARE(names, (QStringList{QStringLiteral("A\u0000"), QString(), QString(), "Good"}));
+}
+
+void TestBackupInfo::encryptedIsMarked()
+{
+    QTemporaryDir dir;
+    SampleBackup plain;
+    plain.deviceName = QStringLiteral("Phone");
+    plain.write(dir.filePath("plain"));
+    // A Manifest.db that is no SQLite file is encrypted whatever Manifest.plist says.
+    SampleBackup other = plain;
+    other.write(dir.filePath("scrambled"));
+    writeBytes(dir.filePath("scrambled/Manifest.db"), QByteArray(4096, char(0x5a)));
+    writeBytes(dir.filePath("flagged/Manifest.plist"),
+               "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>IsEncrypted</key>"
+               "<true/></dict></plist>");
+    plain.write(dir.filePath("flagged"));
+    QVERIFY(!TBackupInfo(dir.filePath("plain")).FIsEncrypted);
+    QVERIFY(TBackupInfo(dir.filePath("scrambled")).FIsEncrypted);
+    QVERIFY(TBackupInfo(dir.filePath("flagged")).FIsEncrypted);
+    const QString date = FormatBackupDate(*plain.lastBackup);
+    QCOMPARE(backupListText(TBackupInfo(dir.filePath("plain"))),
+             QStringLiteral("Phone \u2014 ") + date);
+    QCOMPARE(backupListText(TBackupInfo(dir.filePath("flagged"))),
+             QStringLiteral("Phone \u2014 ") + date + QStringLiteral(" (encrypted)"));
 }
 
 QTEST_GUILESS_MAIN(TestBackupInfo)

@@ -103,6 +103,7 @@ private slots:
     void truncatedMbdb();
     void catalogErrors_data();
     void catalogErrors();
+    void eventsRunWhileAStatementRuns();
     void bothCatalogsPrefersMbdb();
     void storedCopyLayouts();
     void nothingWrittenIntoTheBackup_data();
@@ -325,6 +326,8 @@ void TestCatalog::catalogErrors_data()
     QTest::newRow("other columns") << "columns"
                                    << "the table Files in %1/Manifest.db lacks the columns domain, "
                                       "relativePath and fileID";
+    // A view that recurses forever would hang before its first row.
+    QTest::newRow("recursive view") << "view" << "Files in %1/Manifest.db is not a table";
 }
 
 void TestCatalog::catalogErrors()
@@ -339,8 +342,12 @@ void TestCatalog::catalogErrors()
         QSqlDatabase conn = QSqlDatabase::addDatabase("QSQLITE", "maker");
         conn.setDatabaseName(db);
         QVERIFY(conn.open());
-        QSqlQuery(conn).exec(setup == "notable" ? "CREATE TABLE Other (x)"
-                                                : "CREATE TABLE Files (id TEXT, name TEXT)");
+        QSqlQuery(conn).exec(
+            setup == "notable" ? "CREATE TABLE Other (x)"
+            : setup == "view"
+                ? "CREATE VIEW Files AS WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 "
+                  "FROM r) SELECT n AS fileID, n AS domain, n AS relativePath FROM r WHERE n < 0"
+                : "CREATE TABLE Files (id TEXT, name TEXT)");
         conn.close();
         conn = QSqlDatabase();
         QSqlDatabase::removeDatabase("maker");
@@ -350,6 +357,37 @@ void TestCatalog::catalogErrors()
         mgr.ParseDb();
     });
     QCOMPARE(message, expected.arg(dir.path()));
+}
+
+void TestCatalog::eventsRunWhileAStatementRuns()
+{
+    QTemporaryDir dir;
+    {
+        QSqlDatabase conn = QSqlDatabase::addDatabase("QSQLITE", "maker");
+        conn.setDatabaseName(dir.filePath("Manifest.db"));
+        QVERIFY(conn.open());
+        QSqlQuery q(conn);
+        QVERIFY(q.exec("CREATE TABLE Files (fileID TEXT, domain TEXT, relativePath TEXT)"));
+        QVERIFY(q.exec("WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r WHERE "
+                       "n < 100000) INSERT INTO Files SELECT printf('%040d', n), 'HomeDomain', "
+                       "'Library/f' || n FROM r"));
+        q.finish();
+        conn.close();
+    }
+    QSqlDatabase::removeDatabase("maker");
+    // The hook runs once per row, and in between while the engine works on a statement.
+    int calls = 0;
+    TBackupFileManager mgr(dir.path(), m_dm, [&calls] { ++calls; });
+    mgr.ParseDb();
+    QCOMPARE(mgr.Records().size(), size_t(100000));
+    QVERIFY2(calls > 100000 + 20, qPrintable(QString::number(calls)));
+
+    // Cancel from inside a statement stops it without an error.
+    TBackupFileManager* self = nullptr;
+    TBackupFileManager cancelled(dir.path(), m_dm, [&self] { self->setCancel(true); });
+    self = &cancelled;
+    QCOMPARE(errorOf([&] { cancelled.ParseDb(); }), QString());
+    QVERIFY(cancelled.Records().empty());
 }
 
 void TestCatalog::bothCatalogsPrefersMbdb()

@@ -2,7 +2,6 @@
 # Installs what is missing, builds, writes a sample backup and starts Ferrowick on it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh"
 "$root/scripts/build.sh" build
 data="$root/build/demo-data"
 backup="$data/Apple Computer/MobileSync/Backup/00008030-demo"

@@ -6,7 +6,7 @@ packages=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libgl-dev
     qt6-webengine-dev qt6-webengine-dev-tools
-    libplist-dev libpugixml-dev libsqlite3-dev
+    libplist-dev libpugixml-dev libsqlite3-dev libssl-dev
     libavformat-dev libavcodec-dev libavfilter-dev libavdevice-dev
     libswresample-dev libswscale-dev libavutil-dev
     libsdl2-dev libsdl2-mixer-dev libxcb1-dev

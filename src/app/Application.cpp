@@ -1,10 +1,25 @@
 #include "app/Application.h"
 
 #include "util/Error.h"
+#include "util/WorkFolder.h"
 
 #include <QMessageBox>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    // Only async-signal-safe work here: the event loop does the rest.
+    const char byte = 1;
+    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &byte, 1);
+}
 
 MessageSink& messageSink()
 {
@@ -42,6 +57,25 @@ bool TApplication::notify(QObject* receiver, QEvent* event)
         ShowException(Error(QStringLiteral("unknown failure")));
     }
     return false;
+}
+
+void TApplication::quitOnTerminationSignals()
+{
+    if (g_signalPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [] {
+        char byte = 0;
+        [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &byte, 1);
+        TWorkFolder::removeAll();
+        QCoreApplication::exit(0);
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 }
 
 void ShowMessage(const QString& text)

@@ -16,6 +16,10 @@ public:
     TApplication(int& argc, char** argv);
 
     bool notify(QObject* receiver, QEvent* event) override;
+
+    // On SIGINT or SIGTERM: removes the private working folder at once, then leaves every
+    // event loop, so the program ends the way Close ends it.
+    void quitOnTerminationSignals();
 };
 
 // Messages to the user: plain message boxes with one text, passed through the translation

@@ -32,3 +32,9 @@ void TdmGlobal::openDatabase(const QString& file)
     qrySQL = QSqlQuery(connSqlite);
     qrySQL.setForwardOnly(true);
 }
+
+void TdmGlobal::closeDatabase()
+{
+    qrySQL = QSqlQuery();
+    connSqlite.close();
+}

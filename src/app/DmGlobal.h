@@ -18,6 +18,8 @@ public:
     // Disconnects, points connSqlite at file (read-only, immutable) and reconnects; the
     // query is reset onto the new connection. Throws an Error naming the file on failure.
     void openDatabase(const QString& file);
+    // Lets go of the file the connection is on (a private copy about to be removed).
+    void closeDatabase();
 
     QSqlDatabase connSqlite;
     QSqlQuery qrySQL; // forward-only

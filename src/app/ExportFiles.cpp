@@ -1,8 +1,11 @@
 #include "app/ExportFiles.h"
 
 #include "backup/BackupFileManager.h"
+#include "backup/StoredCopies.h"
 #include "util/Error.h"
+#include "util/FileCopy.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -37,8 +40,9 @@ std::optional<TExportFile> makeExportFile(const QString& backupPath, const QStri
     return file;
 }
 
-void CopyExportFiles(const std::vector<TExportFile>& list)
+int CopyExportFiles(const std::vector<TExportFile>& list, TStoredCopies* copies)
 {
+    int skipped = 0;
     for (const TExportFile& file : list) {
         const QFileInfo target(file.dstFile);
         const QString folder = target.absolutePath();
@@ -47,12 +51,39 @@ void CopyExportFiles(const std::vector<TExportFile>& list)
 
         const QString partial = file.dstFile + QStringLiteral(".ferrowick-part");
         QFile::remove(partial);
-        QFile source(file.srcFile);
-        if (!source.copy(partial)) {
-            const QString reason = source.errorString();
-            QFile::remove(partial);
-            throw Error(
-                QStringLiteral("cannot copy %1 to %2: %3").arg(file.srcFile, file.dstFile, reason));
+        {
+            QFile out(partial);
+            if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+                throw Error(QStringLiteral("cannot copy %1 to %2: %3")
+                                .arg(file.srcFile, file.dstFile, out.errorString()));
+            try {
+                if (copies) {
+                    copies->writeContent(file.srcFile, out);
+                } else {
+                    QFile in(file.srcFile);
+                    if (!in.open(QIODevice::ReadOnly))
+                        throw Error(QStringLiteral("cannot copy %1 to %2: %3")
+                                        .arg(file.srcFile, file.dstFile, in.errorString()));
+                    copyContent(in, out, file.srcFile);
+                }
+                if (!out.flush())
+                    throw Error(
+                        QStringLiteral("cannot write %1: %2").arg(file.dstFile, out.errorString()));
+            } catch (const TMissingKey&) {
+                out.close();
+                QFile::remove(partial);
+                ++skipped;
+                continue;
+            } catch (...) {
+                out.close();
+                QFile::remove(partial);
+                throw;
+            }
+            // A user restoring photos expects the phone's dates, not the export's.
+            if (copies)
+                if (const auto seconds = copies->lastModifiedOfFile(file.srcFile))
+                    out.setFileTime(QDateTime::fromSecsSinceEpoch(*seconds, Qt::UTC),
+                                    QFileDevice::FileModificationTime);
         }
         QFile existing(file.dstFile);
         if (target.exists() && !existing.remove()) {
@@ -66,6 +97,7 @@ void CopyExportFiles(const std::vector<TExportFile>& list)
             throw Error(QStringLiteral("cannot write %1: %2").arg(file.dstFile, reason));
         }
     }
+    return skipped;
 }
 
 void FreeExportList(std::vector<TExportFile>& list)

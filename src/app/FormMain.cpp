@@ -1,11 +1,16 @@
 #include "app/FormMain.h"
 
 #include "app/Application.h"
+#include "app/DmGlobal.h"
 #include "app/ExportFiles.h"
 #include "app/Icons.h"
 #include "app/Language.h"
+#include "app/UnlockBackup.h"
+#include "backup/BackupCrypto.h"
 #include "backup/BackupFileManager.h"
 #include "backup/BackupInfo.h"
+#include "backup/ManifestInfo.h"
+#include "backup/StoredCopies.h"
 #include "chat/WechatAction.h"
 #include "media/FormPhoto.h"
 #include "media/FormRecording.h"
@@ -26,7 +31,9 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QScopeGuard>
 #include <QScopedValueRollback>
@@ -39,6 +46,8 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <openssl/crypto.h>
 
 Q_DECLARE_METATYPE(TBackupInfo*)
 
@@ -137,10 +146,22 @@ TFormMain::TFormMain(TdmGlobal& dm, QWidget* parent) : QWidget(parent), m_dm(dm)
     chooseExportFolder = [this] {
         return QFileDialog::getExistingDirectory(this, tr("Export To"));
     };
+    askPassword = [this]() -> std::optional<QString> {
+        bool ok = false;
+        QString password = QInputDialog::getText(
+            this, tr("Backup Password"), tr("This backup is encrypted. Enter its password:"),
+            QLineEdit::Password, QString(), &ok);
+        if (!ok)
+            return std::nullopt;
+        return password;
+    };
     FormCreate();
 }
 
-TFormMain::~TFormMain() = default;
+TFormMain::~TFormMain()
+{
+    unloadBackup();
+}
 
 void TFormMain::FormCreate()
 {
@@ -381,6 +402,10 @@ void TFormMain::closeEvent(QCloseEvent* event)
     // Closing mid-load stops the load, so the program ends without reading on.
     if (FParsing)
         actCancelExecute();
+    if (m_unlockCancel)
+        *m_unlockCancel = true;
+    FCancel = FCancel || m_loading;
+    unloadBackup();
     event->accept();
 }
 
@@ -459,7 +484,13 @@ void TFormMain::actNextExecute()
     const QScopedValueRollback loading(m_loading, true);
     FCancel = false;
     FProgress = 0;
-    LoadBackup();
+    try {
+        LoadBackup();
+    } catch (...) {
+        // The error box follows; the Start page is idle again behind it.
+        FParsing = false;
+        throw;
+    }
     if (!FCancel) {
         tbcMain->setCurrentWidget(tabMain);
         tbcWizard->setCurrentWidget(tabWizard);
@@ -472,10 +503,34 @@ void TFormMain::LoadBackup()
     const TBackupInfo* info = BackupInfo();
     if (!info)
         throw Error(QStringLiteral("no backup selected"));
+    unloadBackup();
     FBackupMgr.reset();
     m_loadedBackupPath = info->FBackupPath;
-    FBackupMgr =
-        std::make_unique<TBackupFileManager>(m_loadedBackupPath, m_dm, [this] { m_eventHook(); });
+
+    const TManifestInfo manifest = ReadManifestInfo(m_loadedBackupPath);
+    auto copies = std::make_unique<TStoredCopies>(m_loadedBackupPath);
+    switch (encryptionScheme(m_loadedBackupPath, manifest)) {
+    case TEncryptionScheme::esNone:
+        break;
+    case TEncryptionScheme::esIos10_0:
+        throw Error(QStringLiteral("This backup is encrypted in the way of iOS 10.0, which is not "
+                                   "supported. Make a new backup of the phone."));
+    case TEncryptionScheme::esPerFile:
+    case TEncryptionScheme::esManifest: {
+        std::unique_ptr<TBackupKeys> keys = unlockBackup(manifest);
+        if (!keys) {
+            FCancel = true; // back to the Start page with nothing loaded
+            return;
+        }
+        copies->setKeys(std::move(keys));
+        break;
+    }
+    }
+    const QString catalog = copies->readableCatalog(manifest);
+    FBackupMgr = std::make_unique<TBackupFileManager>(
+        m_loadedBackupPath, m_dm, [this] { m_eventHook(); }, catalog);
+    copies->setCatalog(FBackupMgr.get());
+    FStoredCopies = std::move(copies);
     FParsing = true;
     updateActions();
     FBackupMgr->ParseDb();
@@ -509,6 +564,61 @@ void TFormMain::LoadBackup()
     }
 }
 
+std::unique_ptr<TBackupKeys> TFormMain::unlockBackup(const TManifestInfo& manifest)
+{
+    const TKeybag keybag = parseKeybag(manifest.keybag);
+    std::atomic_bool cancel{false};
+    m_unlockCancel = &cancel;
+    const auto done = qScopeGuard([this] { m_unlockCancel = nullptr; });
+    for (;;) {
+        std::optional<QString> password = askPassword();
+        if (!password || cancel)
+            return nullptr;
+        QByteArray bytes = password->toUtf8();
+        password->fill(QChar(0));
+        std::unique_ptr<TBackupKeys> keys;
+        const TUnlockResult result = deriveBackupKeys(bytes, keybag, this, cancel, keys);
+        OPENSSL_cleanse(bytes.data(), size_t(bytes.size()));
+        switch (result) {
+        case TUnlockResult::urUnlocked:
+            return keys;
+        case TUnlockResult::urCancelled:
+            return nullptr;
+        case TUnlockResult::urWrongPassword:
+            ShowMessage(QStringLiteral("The password is not correct for this backup"));
+            break;
+        }
+    }
+}
+
+void TFormMain::unloadBackup()
+{
+    // The shared connection may still be open on a private copy: let it go first.
+    if (FStoredCopies)
+        m_dm.closeDatabase();
+    FStoredCopies.reset();
+}
+
+TStoredCopies& TFormMain::copies() const
+{
+    if (!FStoredCopies)
+        throw Error(QStringLiteral("no backup is loaded"));
+    return *FStoredCopies;
+}
+
+QString TFormMain::readableDatabase(const QString& Key) const
+{
+    // No such database in the backup: the path names no file, and the window says so.
+    if (Key.isEmpty())
+        return RealFileName(Key);
+    return copies().readableDatabase(Key);
+}
+
+QString TFormMain::readableMedia(const QString& srcFile) const
+{
+    return copies().readableFile(srcFile);
+}
+
 void TFormMain::placeRecord(int index, const QString& treePath)
 {
     m_treeShape.place(
@@ -523,6 +633,7 @@ void TFormMain::placeRecord(int index, const QString& treePath)
 
 void TFormMain::actPrevExecute()
 {
+    unloadBackup();
     tbcMain->setCurrentWidget(tabStart);
     updateActions();
 }
@@ -629,27 +740,28 @@ void TFormMain::actWechatUpdate()
 
 void TFormMain::actSmsExecute()
 {
-    showSmsTable(m_dm, RealFileName(FsmsDbFile), this);
+    showSmsTable(m_dm, readableDatabase(FsmsDbFile), this);
 }
 
 void TFormMain::actCallHisExecute()
 {
-    showCallHistoryTable(m_dm, RealFileName(FcallHistoryDbFile), RealFileName(FcontactsDbFile), this);
+    showCallHistoryTable(m_dm, readableDatabase(FcallHistoryDbFile),
+                         readableDatabase(FcontactsDbFile), this);
 }
 
 void TFormMain::actNotesExecute()
 {
-    showNotesTable(m_dm, RealFileName(FnotesDbFile), this);
+    showNotesTable(m_dm, readableDatabase(FnotesDbFile), this);
 }
 
 void TFormMain::actCalendarExecute()
 {
-    showCalendarTable(m_dm, RealFileName(FcalendarDbFile), this);
+    showCalendarTable(m_dm, readableDatabase(FcalendarDbFile), this);
 }
 
 void TFormMain::actContactExecute()
 {
-    showContactTable(m_dm, RealFileName(FcontactsDbFile), this);
+    showContactTable(m_dm, readableDatabase(FcontactsDbFile), this);
 }
 
 namespace {
@@ -696,7 +808,11 @@ void TFormMain::collectFiles(const QList<QTreeWidgetItem*>& nodes, std::vector<T
         if (i < 0 || size_t(i) >= records->size())
             continue;
         const QString parentFolder = node->parent() ? node->parent()->text(0) : QString();
-        if (auto file = makeMediaFile(m_loadedBackupPath, (*records)[size_t(i)].Key, FExportPath,
+        const QString& key = (*records)[size_t(i)].Key;
+        // An encrypted backup's file without a usable key cannot be shown: leave it out.
+        if (FStoredCopies && FStoredCopies->isEncrypted() && !FStoredCopies->hasReadableCopy(key))
+            continue;
+        if (auto file = makeMediaFile(m_loadedBackupPath, key, FExportPath,
                                       node->data(0, kTreePathRole).toString(), parentFolder))
             list.push_back(std::move(*file));
     }
@@ -722,7 +838,7 @@ void TFormMain::actCameraExecute()
     std::vector<TExportFile> list;
     const auto freeList = qScopeGuard([&list] { FreeExportList(list); });
     CollectMedia(childrenOf(dcim), list);
-    ShowPhotoForm(list, this);
+    ShowPhotoForm(list, this, [this](const QString& file) { return readableMedia(file); });
 }
 
 void TFormMain::actRecordingExecute()
@@ -735,12 +851,12 @@ void TFormMain::actRecordingExecute()
     std::vector<TExportFile> list;
     const auto freeList = qScopeGuard([&list] { FreeExportList(list); });
     CollectRecordings(childrenOf(folder), list);
-    ShowRecordingForm(list, this);
+    ShowRecordingForm(list, this, [this](const QString& file) { return readableMedia(file); });
 }
 void TFormMain::actWechatExecute()
 {
     ::actWechatExecute(this, FWechatDbs, FWechatRoots, FWechatDbFile, FWechatRoot, FRecordDict,
-                       m_loadedBackupPath);
+                       copies());
 }
 
 // File tree and export.
@@ -819,6 +935,10 @@ void TFormMain::actExportExecute()
     for (int i = 0; i < tvTree->topLevelItemCount(); ++i)
         top.append(tvTree->topLevelItem(i));
     CollectCheckedFiles(top, list);
-    CopyExportFiles(list);
+    const int skipped = CopyExportFiles(list, FStoredCopies.get());
     ShowMessage(QStringLiteral("Export Files sucessfully"));
+    if (skipped > 0)
+        ShowMessage(QStringLiteral("%1 files were not exported: the backup holds no usable key "
+                                   "for them")
+                        .arg(skipped));
 }

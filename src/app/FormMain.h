@@ -6,8 +6,10 @@
 
 #include <QWidget>
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QAction;
@@ -23,7 +25,10 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class TBackupFileManager;
 class TBackupInfo;
+class TBackupKeys;
+class TStoredCopies;
 class TdmGlobal;
+struct TManifestInfo;
 
 // The main window: a two-step wizard. The Start page picks a backup and loads it, with
 // progress and Cancel; the Main page offers one button per kind of personal data (Wizard)
@@ -56,6 +61,9 @@ public:
     QString RealFileName(const QString& Key) const;
     // The catalog reader of the last load, or nullptr before the first.
     TBackupFileManager* BackupMgr() const { return FBackupMgr.get(); }
+    // The readable files of the loaded backup, or nullptr when none is loaded (before the
+    // first load, and after Previous: unloading removes every private copy and wipes the keys).
+    TStoredCopies* StoredCopies() const { return FStoredCopies.get(); }
 
     // Called once per record while a load reads the catalog and builds the tree. The default
     // (an empty hook) lets the window handle its pending events, at most every
@@ -68,6 +76,8 @@ public:
     // The folder choosers; tests replace them. An empty result means the user cancelled.
     std::function<QString()> chooseBackupFile;
     std::function<QString()> chooseExportFolder;
+    // Asks for an encrypted backup's password; nothing when the user cancels. Tests replace it.
+    std::function<std::optional<QString>()> askPassword;
 
     // Runs every action's update handler (enabling rules). Runs whenever the event loop
     // falls idle and every 100 ms, also while a load handles pending events.
@@ -166,6 +176,11 @@ private:
     void LoadLanguageFile();
     void LoadBackupList();
     void LoadBackup();
+    std::unique_ptr<TBackupKeys> unlockBackup(const TManifestInfo& manifest);
+    void unloadBackup();
+    TStoredCopies& copies() const;
+    QString readableDatabase(const QString& Key) const;
+    QString readableMedia(const QString& srcFile) const;
     void retranslateUi();
     void createLayout();
     void createActions();
@@ -194,6 +209,9 @@ private:
     EventHook m_eventHook;
     std::vector<std::unique_ptr<TBackupInfo>> m_backups; // owned; list entries point into them
     std::unique_ptr<TBackupFileManager> FBackupMgr;
+    // After FBackupMgr, so it goes first: it reads the reader's records.
+    std::unique_ptr<TStoredCopies> FStoredCopies;
+    std::atomic_bool* m_unlockCancel = nullptr; // while a password is being checked
     QString m_loadedBackupPath; // the backup FBackupMgr reads, whatever is selected since
     TFileTreeShape m_treeShape;
     std::vector<QTreeWidgetItem*> m_treeItems; // while building, by shape node id; parents own them

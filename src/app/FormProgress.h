@@ -3,9 +3,11 @@
 #include <QWidget>
 
 class QProgressBar;
+class QPushButton;
 
 // A small stay-on-top window with one progress bar, shown by its owner around a long
-// operation. It has no buttons; the bar repaints when the owner lets pending events run.
+// operation; the bar repaints when the owner lets pending events run. For work of unknown
+// length done on another thread it shows a busy bar and a Cancel button instead.
 class TFormProgress final : public QWidget
 {
     Q_OBJECT
@@ -18,7 +20,14 @@ public:
     double Progress() const;
     void setProgress(double percent);
 
+    // A moving bar without a percentage, and a Cancel button that emits cancelled().
+    void setBusy(const QString& title);
+
     QProgressBar* pbProgress = nullptr;
+    QPushButton* btnCancel = nullptr; // shown only while busy
+
+signals:
+    void cancelled();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -26,4 +35,5 @@ protected:
 
 private:
     void retranslateUi();
+    QString m_busyTitle;
 };

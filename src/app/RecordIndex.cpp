@@ -30,6 +30,17 @@ void TRecordIndex::clearIndex()
     FWechatDbs.clear();
 }
 
+namespace {
+
+// A database's -wal, -shm or -journal file: read along with the database, never in its place.
+bool isCompanion(const QString& path)
+{
+    return path.endsWith(QLatin1String("-wal")) || path.endsWith(QLatin1String("-shm")) ||
+           path.endsWith(QLatin1String("-journal"));
+}
+
+} // namespace
+
 void TRecordIndex::indexRecord(const TBackupFileRecord& record, const QString& treePath)
 {
     const QString& path = record.Path;
@@ -43,7 +54,8 @@ void TRecordIndex::indexRecord(const TBackupFileRecord& record, const QString& t
         FHasCamera = true;
     if (path.startsWith(QLatin1String("Media/Recordings/AssetManifest.plist")))
         FRecordingDb = record.Key;
-    if (path.startsWith(QLatin1String("Library/AddressBook/AddressBook.sqlite")))
+    if (path.startsWith(QLatin1String("Library/AddressBook/AddressBook.sqlite")) &&
+        !isCompanion(path))
         FcontactsDbFile = record.Key;
     if (path == QLatin1String("Library/Calendar/Calendar.sqlitedb"))
         FcalendarDbFile = record.Key;

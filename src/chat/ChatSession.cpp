@@ -271,7 +271,7 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
 
 QString TChatSession::GetRealFileName(const QString& stored) const
 {
-    return ::GetRealFileName(FBackupPath, stored);
+    return m_reader ? m_reader(stored) : ::GetRealFileName(FBackupPath, stored);
 }
 
 QString TChatSession::resolve(const QString& treePath) const

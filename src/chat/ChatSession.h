@@ -58,8 +58,13 @@ public:
     // the conversation has no entry to show (nothing written). Throws on the first failure.
     bool buildPage(const TFriendInfo& f, const BuildHooks& hooks);
 
-    // Stored copy of a stored name, against this session's backup folder.
+    // A readable file for a stored name: by default its stored copy in this session's backup
+    // folder; through reader when one is set (an encrypted backup's decrypted copies).
     QString GetRealFileName(const QString& stored) const;
+    void setStoredCopyReader(std::function<QString(const QString& stored)> reader)
+    {
+        m_reader = std::move(reader);
+    }
     ImageMessage PrepareImageMessage(const QString& h, qint64 id);
     VideoMessage PrepareVideoMessage(const QString& h, qint64 id);
     // Returns the playable file's name (id.amr or id.pcm) in the Audio folder.
@@ -84,6 +89,7 @@ private:
     QString FTempFile;
     const QHash<QString, QString>& FRecordDict;
     QString m_connectionName;
+    std::function<QString(const QString&)> m_reader;
     std::vector<std::unique_ptr<TFriendInfo>> m_friends; // owns every row read
     std::unordered_map<QString, TFriendInfo*> FFriendsList;
     std::array<std::vector<const TFriendInfo*>, 3> m_listed;

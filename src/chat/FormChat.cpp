@@ -1,5 +1,7 @@
 #include "chat/FormChat.h"
 
+#include "util/WorkFolder.h"
+
 #include "app/FormProgress.h"
 #include "chat/ChatSchemes.h"
 #include "chat/ChatSession.h"
@@ -96,7 +98,10 @@ TFormChat::TFormChat(const QString& db, const QHash<QString, QString>& recordDic
                      const QString& backupPath, const QString& root, QWidget* parent)
     : QDialog(parent, Qt::Window)
 {
-    m_session = std::make_unique<TChatSession>(db, recordDict, backupPath, root, QDir::tempPath());
+    // The page, its media and decoded voice are someone's private messages: they go into a
+    // private folder of their own, removed when the window closes.
+    m_work = std::make_unique<TWorkFolder>(QStringLiteral("chat"));
+    m_session = std::make_unique<TChatSession>(db, recordDict, backupPath, root, m_work->path());
 
     setWindowTitle(QStringLiteral("Wechat History"));
     tlbMain = new QToolBar(this);
@@ -144,6 +149,11 @@ TFormChat::TFormChat(const QString& db, const QHash<QString, QString>& recordDic
 }
 
 TFormChat::~TFormChat() = default;
+
+void TFormChat::setStoredCopyReader(std::function<QString(const QString& stored)> reader)
+{
+    m_session->setStoredCopyReader(std::move(reader));
+}
 
 void TFormChat::InitFriends()
 {

@@ -18,6 +18,7 @@ class QToolBar;
 class QToolButton;
 class QWebEngineView;
 class TChatSession;
+class TWorkFolder;
 
 // The chat history window of one WeChat account: three contact lists on the left, the
 // conversation's page on the right.
@@ -58,6 +59,8 @@ public:
     std::function<void(const TExportFile&)> openVideo;
 
     const TChatSession& session() const { return *m_session; }
+    // How the session reads the account's stored files (see TChatSession::GetRealFileName).
+    void setStoredCopyReader(std::function<QString(const QString& stored)> reader);
 
     QToolBar* tlbMain = nullptr;
     QToolButton* btnClose = nullptr;
@@ -82,6 +85,7 @@ private:
     void fillLists();
     void showFailure(const QString& text);
 
+    std::unique_ptr<TWorkFolder> m_work; // before m_session, which writes into it
     std::unique_ptr<TChatSession> m_session;
     TFormProgress* FProgress = nullptr;
     bool m_busy = false;

@@ -1,7 +1,7 @@
 #include "chat/WechatAction.h"
 
 #include "app/Application.h"
-#include "backup/BackupFileManager.h"
+#include "backup/StoredCopies.h"
 #include "chat/FormChat.h"
 #include "chat/FormChatList.h"
 #include "media/FormImage.h"
@@ -9,7 +9,7 @@
 
 void actWechatExecute(QWidget* parent, const QStringList& FWechatDbs,
                       const QStringList& FWechatRoots, QString& FWechatDbFile, QString& FWechatRoot,
-                      const QHash<QString, QString>& FRecordDict, const QString& backupPath)
+                      const QHash<QString, QString>& FRecordDict, TStoredCopies& copies)
 {
     if (FWechatDbs.size() != 1) {
         const int i = ShowChatListForm(int(FWechatDbs.size()), parent);
@@ -18,8 +18,10 @@ void actWechatExecute(QWidget* parent, const QStringList& FWechatDbs,
         FWechatDbFile = FWechatDbs.at(i);
         FWechatRoot = FWechatRoots.at(i);
     }
-    ShowChatForm(GetRealFileName(backupPath, FWechatDbFile), FRecordDict, backupPath, FWechatRoot,
-                 parent, [](TFormChat& form) {
+    ShowChatForm(copies.readableDatabase(FWechatDbFile), FRecordDict, copies.backupPath(),
+                 FWechatRoot, parent, [&copies](TFormChat& form) {
+                     form.setStoredCopyReader(
+                         [&copies](const QString& Key) { return copies.readable(Key); });
                      // Called from the view's navigation hook: failures stop here, in a box.
                      form.openImage = [&form](const TExportFile& file) {
                          guarded([&] { ShowImageForm(file, &form); })();

@@ -5,10 +5,12 @@
 #include <QStringList>
 
 class QWidget;
+class TStoredCopies;
 
 // What the main window's Wechat action does: with one account database the chat window opens
 // on the current one; with more the chooser asks first, and the choice becomes current
-// (FWechatDbFile, FWechatRoot) for the next press. Cancel changes nothing.
+// (FWechatDbFile, FWechatRoot) for the next press. Cancel changes nothing. The account's
+// database and media are read through copies.
 void actWechatExecute(QWidget* parent, const QStringList& FWechatDbs,
                       const QStringList& FWechatRoots, QString& FWechatDbFile, QString& FWechatRoot,
-                      const QHash<QString, QString>& FRecordDict, const QString& backupPath);
+                      const QHash<QString, QString>& FRecordDict, TStoredCopies& copies);

@@ -1,5 +1,8 @@
 #include "media/FormImage.h"
 
+#include "util/FileCopy.h"
+#include "util/WorkFolder.h"
+
 #include "app/Application.h"
 #include "media/MediaDialogs.h"
 #include "media/MediaFiles.h"
@@ -64,19 +67,25 @@ TFormImage::TFormImage(QWidget* parent) : QDialog(parent)
     connect(btnSave, &QToolButton::clicked, this, guarded([this] { btnSaveClick(); }));
 }
 
+TFormImage::~TFormImage() = default;
+
 void TFormImage::loadFile(const TExportFile& file)
 {
     FFile = &file;
-    const QString target = QDir(QDir::tempPath()).filePath(phoneFileName(file));
-    // A chat picture may already be where the copy would go; deleting it would lose it.
-    if (QFileInfo(target).canonicalFilePath() != QFileInfo(file.srcFile).canonicalFilePath() ||
-        !QFileInfo::exists(target)) {
-        if (QFileInfo::exists(target) && !QFile::remove(target))
-            throw Error(QStringLiteral("cannot replace %1").arg(target));
+    // A fresh private folder per picture: no name in it can have been planted by anyone.
+    m_work = std::make_unique<TWorkFolder>(QStringLiteral("image"));
+    QString name = phoneFileName(file);
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        name = QStringLiteral("image");
+    const QString target = m_work->filePath(name);
+    {
         QFile source(file.srcFile);
-        if (!source.copy(target))
+        if (!source.open(QIODevice::ReadOnly))
             throw Error(QStringLiteral("cannot copy %1 to %2: %3")
                             .arg(file.srcFile, target, source.errorString()));
+        QFile copy;
+        createPrivateFile(copy, target);
+        copyContent(source, copy, file.srcFile);
     }
     m_tempCopy = target;
     QImageReader reader(target);

@@ -3,10 +3,13 @@
 #include "util/ExportFile.h"
 
 #include <QDialog>
+
 #include <QImage>
 #include <QPixmap>
+#include <memory>
 
 class QToolBar;
+class TWorkFolder;
 class QToolButton;
 
 // Shows one picture scaled to fit, keeping its proportions, centred. The scaled pixmap is
@@ -41,6 +44,7 @@ class TFormImage final : public QDialog
 
 public:
     explicit TFormImage(QWidget* parent = nullptr);
+    ~TFormImage() override;
 
     // Copies the picture to the temporary folder under the phone's file name and decodes it
     // from there. Throws when the copy or the decoding fails.
@@ -58,6 +62,7 @@ public:
 
 private:
     QString m_tempCopy;
+    std::unique_ptr<TWorkFolder> m_work; // the copy's private folder, removed with the window
 };
 
 // Shows file's picture modally. A failure to copy or decode ends the call before any window.

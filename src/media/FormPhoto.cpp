@@ -66,10 +66,12 @@ TFormPhoto::TFormPhoto(QWidget* parent) : QDialog(parent)
     layout->addWidget(tbcMain, 1);
 
     connect(btnClose, &QToolButton::clicked, this, &QDialog::accept);
-    connect(lstPhoto, &QListWidget::itemClicked, this,
-            [this](QListWidgetItem* item) { guarded([this, item] { lstPhotoItemClick(item); })(); });
-    connect(lstVideos, &QListWidget::itemClicked, this,
-            [this](QListWidgetItem* item) { guarded([this, item] { lstVideosItemClick(item); })(); });
+    connect(lstPhoto, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+        guarded([this, item] { lstPhotoItemClick(item); })();
+    });
+    connect(lstVideos, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+        guarded([this, item] { lstVideosItemClick(item); })();
+    });
     connect(lvPhoto, &QTreeWidget::itemDoubleClicked, this, guarded([this] { lvPhotoDblClick(); }));
     connect(lvVideos, &QTreeWidget::itemDoubleClicked, this,
             guarded([this] { lvVideosDblClick(); }));
@@ -158,19 +160,28 @@ const TExportFile* TFormPhoto::selectedEntry(QTreeWidget* view) const
 void TFormPhoto::lvPhotoDblClick()
 {
     if (const TExportFile* file = selectedEntry(lvPhoto))
-        ShowImageForm(*file, this);
+        ShowImageForm(opened(*file), this);
 }
 
 void TFormPhoto::lvVideosDblClick()
 {
     if (const TExportFile* file = selectedEntry(lvVideos))
-        ShowVideoForm(*file, this);
+        ShowVideoForm(opened(*file), this);
 }
 
-void ShowPhotoForm(const std::vector<TExportFile>& list, QWidget* parent)
+TExportFile TFormPhoto::opened(const TExportFile& file) const
+{
+    TExportFile copy = file;
+    if (resolve)
+        copy.srcFile = resolve(file.srcFile);
+    return copy;
+}
+
+void ShowPhotoForm(const std::vector<TExportFile>& list, QWidget* parent, TFileResolver resolve)
 {
     TFormPhoto form(parent);
     form.FPhotos = &list;
+    form.resolve = std::move(resolve);
     form.InitGUI();
     form.exec();
 }

@@ -37,6 +37,7 @@ public:
     void lvVideosDblClick();
 
     const std::vector<TExportFile>* FPhotos = nullptr; // borrowed
+    TFileResolver resolve;                             // empty: entries open as they are
 
     QToolBar* tlbMain = nullptr;
     QToolButton* btnClose = nullptr;
@@ -52,11 +53,14 @@ private:
     void FormCreate();
     void folderClick(QListWidgetItem* item, bool photos);
     const TExportFile* selectedEntry(QTreeWidget* view) const;
+    TExportFile opened(const TExportFile& file) const; // the entry with srcFile resolved
 
-    std::vector<bool> m_isPhoto; // the photo test of each entry, made once
+    std::vector<bool> m_isPhoto;  // the photo test of each entry, made once
     QSet<QString> m_photoFolders; // folderKey of every lstPhoto line
     QSet<QString> m_videoFolders;
 };
 
 // Shows the camera window on list, modally.
-void ShowPhotoForm(const std::vector<TExportFile>& list, QWidget* parent = nullptr);
+// resolve turns each entry into a file to open before it is shown or played.
+void ShowPhotoForm(const std::vector<TExportFile>& list, QWidget* parent = nullptr,
+                   TFileResolver resolve = {});

@@ -37,13 +37,17 @@ void TFormRecording::lstRecordingDblClick()
     if (!FRecordings || row < 0 || size_t(row) >= FRecordings->size() ||
         !lstRecording->item(row)->isSelected())
         return;
-    ShowVideoForm((*FRecordings)[size_t(row)], this);
+    TExportFile file = (*FRecordings)[size_t(row)];
+    if (resolve)
+        file.srcFile = resolve(file.srcFile);
+    ShowVideoForm(file, this);
 }
 
-void ShowRecordingForm(const std::vector<TExportFile>& list, QWidget* parent)
+void ShowRecordingForm(const std::vector<TExportFile>& list, QWidget* parent, TFileResolver resolve)
 {
     TFormRecording form(parent);
     form.FRecordings = &list;
+    form.resolve = std::move(resolve);
     form.initGUI();
     form.exec();
 }

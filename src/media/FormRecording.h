@@ -24,6 +24,7 @@ public:
     void lstRecordingDblClick();
 
     const std::vector<TExportFile>* FRecordings = nullptr; // borrowed
+    TFileResolver resolve;                                 // empty: entries open as they are
 
     QToolBar* tlbMain = nullptr;
     QToolButton* btnClose = nullptr;
@@ -31,4 +32,6 @@ public:
 };
 
 // Shows the recordings window on list, modally.
-void ShowRecordingForm(const std::vector<TExportFile>& list, QWidget* parent = nullptr);
+// resolve turns each entry into a file to open before it is shown or played.
+void ShowRecordingForm(const std::vector<TExportFile>& list, QWidget* parent = nullptr,
+                       TFileResolver resolve = {});

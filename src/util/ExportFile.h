@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 // One file to show, play, save or export.
 struct TExportFile
 {
@@ -9,3 +11,7 @@ struct TExportFile
     QString dstFile;      // destination; its last component is the phone's own file name
     QString parentFolder; // tree folder holding the file, or empty
 };
+
+// Turns a list entry's srcFile into a path that may be opened (an encrypted backup's stored copy
+// becomes its decrypted copy); the identity for everything else.
+using TFileResolver = std::function<QString(const QString& srcFile)>;

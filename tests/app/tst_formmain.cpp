@@ -6,6 +6,10 @@
 #include "app/Language.h"
 #include "backup/BackupFileManager.h"
 #include "backup/BackupInfo.h"
+#include "backup/StoredCopies.h"
+#include "util/WorkFolder.h"
+#include "FolderSnapshot.h"
+#include "PhoneDatabases.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -44,13 +48,16 @@ private slots:
     void cancel();
     void defaultHookHandlesEventsDuringLoad();
     void closingDuringLoadCancelsIt();
-    void failedReadKeepsLoadingRowUntilCancel();
+    void failedReadReturnsToIdle();
     void missingCatalogFailsAtOnce();
     void previousThenNextRebuildsTheTree();
     void fileNodesCarryRecordAndTreePath();
     void wechatDisabledAfterBackupWithout();
     void wizardOpensRecordTables_data();
     void wizardOpensRecordTables();
+    void rowsOnlyInTheWalShow_data();
+    void rowsOnlyInTheWalShow();
+    void catalogRowsOnlyInTheWalShow();
     void pathsResolveAgainstTheLoadedBackup();
     void exportCheckedFiles();
     void exportNeverWritesIntoTheBackup();
@@ -377,7 +384,7 @@ void TestFormMain::closingDuringLoadCancelsIt()
     QVERIFY(!form->FParsing);
 }
 
-void TestFormMain::failedReadKeepsLoadingRowUntilCancel()
+void TestFormMain::failedReadReturnsToIdle()
 {
     SampleBackup b = smallBackup();
     b.catalog = SampleBackup::Catalog::Mbdb;
@@ -389,19 +396,14 @@ void TestFormMain::failedReadKeepsLoadingRowUntilCancel()
     form->actNext->trigger();
     QCOMPARE(m_errors.size(), 1);
     QVERIFY2(m_errors[0].contains("truncated"), qPrintable(m_errors[0]));
+    // After the error the Start page is idle again: no busy row, Next available at once.
     QCOMPARE(form->tbcMain->currentWidget(), form->tabStart);
-    QVERIFY(form->FParsing);
-    QVERIFY(!form->btnCancel->isHidden());
-    QVERIFY(!form->lblImport->isHidden());
-    QVERIFY(!form->actNext->isEnabled());
-    QVERIFY(form->actCancel->isEnabled());
-
-    form->btnCancel->click();
     QVERIFY(!form->FParsing);
     QVERIFY(form->btnCancel->isHidden());
     QVERIFY(form->pbImport->isHidden());
+    QVERIFY(form->lblImport->isHidden());
     QVERIFY(form->actNext->isEnabled());
-    QCOMPARE(form->tbcMain->currentWidget(), form->tabStart);
+    QVERIFY(!form->actCancel->isEnabled());
 }
 
 void TestFormMain::missingCatalogFailsAtOnce()
@@ -476,6 +478,81 @@ void TestFormMain::fileNodesCarryRecordAndTreePath()
     QVERIFY(!folder->data(0, TFormMain::kRecordIndexRole).isValid());
     QCOMPARE(form->tvTree->topLevelItemCount(), 1);
     QCOMPARE(form->tvTree->headerItem()->text(0), QStringLiteral("Backup"));
+}
+
+void TestFormMain::rowsOnlyInTheWalShow_data()
+{
+    QTest::addColumn<int>("catalog");
+    QTest::newRow("Manifest.db") << int(SampleBackup::Catalog::Db);
+    QTest::newRow("Manifest.mbdb") << int(SampleBackup::Catalog::Mbdb);
+}
+
+void TestFormMain::rowsOnlyInTheWalShow()
+{
+    QFETCH(int, catalog);
+    SampleBackup b;
+    b.catalog = SampleBackup::Catalog(catalog);
+    addPhoneDatabases(b, true);
+    const QString folder = writeBackup("wal", b);
+    const auto before = folderSnapshot(folder);
+    auto form = makeForm();
+    browseTo(*form, folder);
+    form->actNext->trigger();
+    QStringList texts;
+    QString opened;
+    QTimer::singleShot(0, [&] {
+        auto* table = qobject_cast<TFormSQL*>(QApplication::activeModalWidget());
+        if (!table)
+            return;
+        const QAbstractItemModel* model = table->lvSQL->model();
+        for (int r = 0; r < model->rowCount(); ++r)
+            texts << model->index(r, 2).data().toString();
+        opened = form->StoredCopies()->readableDatabase(form->FsmsDbFile);
+        table->btnClose->click();
+    });
+    form->actSms->trigger();
+    QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
+    QVERIFY2(texts.contains("Only in the write-ahead log"), qPrintable(texts.join('|')));
+    QVERIFY(texts.contains("Newest of all, also in the log"));
+    QVERIFY(texts.contains(QStringLiteral("晚上一起吃饭吗？"))); // and the rows of the main file
+    // The table read a private copy with its -wal beside it, under the database's own name.
+    QVERIFY(TWorkFolder::contains(opened));
+    QCOMPARE(QFileInfo(opened).fileName(), QStringLiteral("sms.db"));
+    QVERIFY(QFileInfo::exists(opened + "-wal"));
+    QCOMPARE(QFileInfo(opened).permissions() & 0x0077, QFile::Permissions());
+
+    form->actPrev->trigger(); // unloads: the private copies go
+    QVERIFY(!form->StoredCopies());
+    QVERIFY(!QFileInfo::exists(opened));
+    QCOMPARE(folderSnapshot(folder), before);
+}
+
+void TestFormMain::catalogRowsOnlyInTheWalShow()
+{
+    SampleBackup b;
+    b.addFile("HomeDomain", "Library/InTheMainFile/a.txt", "a");
+    const QString folder = writeBackup("catalogwal", b);
+    const QString manifest = QDir(folder).filePath("Manifest.db");
+    const auto pair = PhoneDatabases::withRowsInWal(
+        readFile(manifest), {"INSERT INTO Files VALUES ('0123456789012345678901234567890123456789', "
+                             "'HomeDomain', 'Library/OnlyInTheWal/b.txt', 1, NULL)"});
+    QFile::remove(manifest);
+    for (const auto& [path, bytes] :
+         {std::pair{manifest, pair.db}, std::pair{manifest + "-wal", pair.wal}}) {
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(bytes);
+    }
+    const auto before = folderSnapshot(folder);
+    auto form = makeForm();
+    browseTo(*form, folder);
+    form->actNext->trigger();
+    QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
+    const QStringList paths = filePaths(form->tvTree);
+    QVERIFY2(paths.contains("Library/OnlyInTheWal/b.txt"), qPrintable(paths.join('|')));
+    QVERIFY(paths.contains("Library/InTheMainFile/a.txt"));
+    form.reset();
+    QCOMPARE(folderSnapshot(folder), before);
 }
 
 void TestFormMain::wizardOpensRecordTables_data()

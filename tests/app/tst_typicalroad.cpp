@@ -10,6 +10,7 @@
 #include "app/Application.h"
 #include "app/DmGlobal.h"
 #include "app/FormMain.h"
+#include "util/WorkFolder.h"
 #include "chat/ChatSchemes.h"
 #include "chat/ChatSession.h"
 #include "chat/FormChat.h"
@@ -204,6 +205,7 @@ void TestTypicalRoad::voiceAndPictureClicksInTheChatPage()
         QString voiceLink, pictureLink;
         bool videoShown = false, imageShown = false;
         QString videoFile, videoLabel;
+        qint64 videoFileSize = -1;
         double duration = 0;
         int seekMaximum = -1;
         int deviceRate = 0;
@@ -237,6 +239,7 @@ void TestTypicalRoad::voiceAndPictureClicksInTheChatPage()
         whenShown<TFormVideo>([&](TFormVideo& video) {
             walk.videoShown = true;
             walk.videoFile = video.FFile.srcFile;
+            walk.videoFileSize = QFileInfo(walk.videoFile).size();
             // Played out: the position reaches the duration, then the device's buffer drains.
             QTRY_VERIFY_WITH_TIMEOUT(video.Player->Duration() > 0 &&
                                          video.Player->Position() >= video.Player->Duration(),
@@ -303,7 +306,10 @@ void TestTypicalRoad::voiceAndPictureClicksInTheChatPage()
     QVERIFY2(voiceName.hasMatch(), qPrintable(walk.voiceLink));
     QVERIFY(walk.videoShown);
     QCOMPARE(walk.videoFile, walk.audioFolder + voiceName.captured(1));
-    QVERIFY(QFileInfo(walk.videoFile).size() > 0);
+    QVERIFY(walk.videoFileSize > 0);
+    // Decoded voice lives in the chat's private folder, gone with the chat window.
+    QVERIFY(TWorkFolder::contains(walk.videoFile));
+    QVERIFY(!QFileInfo::exists(walk.videoFile));
     QVERIFY(walk.playedToTheEnd);
     QVERIFY2(std::abs(walk.duration - wechat::kSilkVoiceSeconds) < 0.021,
              qPrintable(QString::number(walk.duration)));

@@ -2,6 +2,7 @@
 #include "WebTestSupport.h"
 #include "chat/ChatSchemes.h"
 #include "chat/ChatSession.h"
+#include "backup/StoredCopies.h"
 #include "chat/FormChat.h"
 #include "chat/FormChatList.h"
 #include "chat/WechatAction.h"
@@ -179,15 +180,16 @@ void TestChatWindow::chooser()
                                 .arg(wechat::accountFolder(1));
     QString single = m_fx->recordDict.value(account),
             singleRoot = QString(account).remove(QStringLiteral("DB/MM.sqlite"));
+    TStoredCopies copies(m_fx->backupPath);
     actWechatExecute(nullptr, {single}, {singleRoot}, single, singleRoot, m_fx->recordDict,
-                     m_fx->backupPath);
+                     copies);
     QCOMPARE(opened, QStringLiteral("3 1"));
 
     // Cancel in the chooser leaves the current account as it was.
     QString dbFile = QStringLiteral("keep"), root = QStringLiteral("keep/");
     answer(false, 0);
     actWechatExecute(nullptr, {"a", "b", "c", "d"}, {"ra", "rb", "rc", "rd"}, dbFile, root,
-                     m_fx->recordDict, m_fx->backupPath);
+                     m_fx->recordDict, copies);
     QCOMPARE(dbFile, QStringLiteral("keep"));
     QCOMPARE(root, QStringLiteral("keep/"));
 }

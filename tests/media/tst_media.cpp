@@ -4,6 +4,7 @@
 #include "app/DmGlobal.h"
 #include "app/FormMain.h"
 #include "media/FormImage.h"
+#include "util/WorkFolder.h"
 #include "media/FormPhoto.h"
 #include "media/FormRecording.h"
 #include "media/MediaDialogs.h"
@@ -328,6 +329,8 @@ void TestMedia::doubleClickShowsTemporaryCopy()
     form.InitGUI();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // A file planted under the picture's name in the shared temporary folder is neither
+    // read nor replaced: the copy goes into a private folder of its own.
     const QString target = QDir(QDir::tempPath()).filePath("IMG_0001.JPG");
     QVERIFY(writeFile(target, "an older copy"));
 
@@ -340,13 +343,17 @@ void TestMedia::doubleClickShowsTemporaryCopy()
         form.lvPhoto->setCurrentItem(row);
         QString title;
         QByteArray copied;
+        QString copyPath;
+        QFile::Permissions folderMode;
         QSize shown;
         QTimer::singleShot(0, [&] {
             auto* image = qobject_cast<TFormImage*>(QApplication::activeModalWidget());
             if (!image)
                 return;
             title = image->windowTitle();
-            copied = readFile(image->tempCopy());
+            copyPath = image->tempCopy();
+            copied = readFile(copyPath);
+            folderMode = QFileInfo(QFileInfo(copyPath).absolutePath()).permissions();
             shown = image->imgPhoto->image().size();
             image->btnClose->click();
         });
@@ -357,7 +364,11 @@ void TestMedia::doubleClickShowsTemporaryCopy()
         QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
         QCOMPARE(title, QString("IMG_0001.JPG"));
         QCOMPARE(copied, readFile(entry.srcFile));
-        QCOMPARE(readFile(target), readFile(entry.srcFile));
+        QVERIFY(TWorkFolder::contains(copyPath));
+        QCOMPARE(folderMode, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                 QFile::ReadUser | QFile::WriteUser | QFile::ExeUser);
+        QVERIFY(!QFileInfo::exists(copyPath)); // gone with the window
+        QCOMPARE(readFile(target), QByteArray("an older copy"));
         QCOMPARE(shown, folderRow == 0 ? QSize(64, 48) : QSize(32, 24));
     }
     QFile::remove(target);

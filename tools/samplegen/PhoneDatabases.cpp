@@ -285,12 +285,71 @@ QByteArray calendar()
     return b.finish();
 }
 
+WalPair withRowsInWal(const QByteArray& db, const QStringList& statements)
+{
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        fail(QStringLiteral("cannot create a temporary folder"));
+    const QString file = QDir(dir.path()).filePath(QStringLiteral("db.sqlite"));
+    {
+        QFile out(file);
+        if (!out.open(QIODevice::WriteOnly) || out.write(db) != db.size())
+            fail(QStringLiteral("cannot write %1").arg(file));
+    }
+    const QString name = QStringLiteral("walpair-%1").arg(QUuid::createUuid().toString());
+    WalPair pair;
+    {
+        QSqlDatabase conn = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        conn.setDatabaseName(file);
+        if (!conn.open())
+            fail(conn.lastError().text());
+        QSqlQuery q(conn);
+        for (const QString& sql : QStringList{QStringLiteral("PRAGMA journal_mode=WAL"),
+                                              QStringLiteral("PRAGMA wal_autocheckpoint=0")} +
+                                      statements)
+            if (!q.exec(sql))
+                fail(QStringLiteral("%1: %2").arg(sql, q.lastError().text()));
+        q.finish();
+        // Read both while the connection is open: closing would checkpoint the rows across.
+        for (auto [path, bytes] :
+             {std::pair{file, &pair.db}, std::pair{file + QStringLiteral("-wal"), &pair.wal}}) {
+            QFile in(path);
+            if (!in.open(QIODevice::ReadOnly))
+                fail(QStringLiteral("cannot read %1").arg(path));
+            *bytes = in.readAll();
+        }
+        conn.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (pair.wal.isEmpty())
+        fail(QStringLiteral("no rows went into the -wal"));
+    return pair;
+}
+
+QStringList smsWalStatements()
+{
+    return {QStringLiteral("INSERT INTO message (guid, text, handle_id, service, date, is_from_me) "
+                           "VALUES ('A1F0C3E2-0008', 'Only in the write-ahead log', 2, 'SMS', "
+                           "460000000, 0)"),
+            QStringLiteral("INSERT INTO message (guid, text, handle_id, service, date, is_from_me) "
+                           "VALUES ('A1F0C3E2-0009', 'Newest of all, also in the log', 3, "
+                           "'iMessage', 460000100, 1)")};
+}
+
 } // namespace PhoneDatabases
 
-void addPhoneDatabases(SampleBackup& backup)
+void addPhoneDatabases(SampleBackup& backup, bool smsInWal)
 {
     const QString home = QStringLiteral("HomeDomain");
-    backup.addFile(home, QStringLiteral("Library/SMS/sms.db"), PhoneDatabases::sms());
+    if (smsInWal) {
+        const auto pair = PhoneDatabases::withRowsInWal(PhoneDatabases::sms(),
+                                                        PhoneDatabases::smsWalStatements());
+        backup.addFile(home, QStringLiteral("Library/SMS/sms.db"), pair.db);
+        backup.addFile(home, QStringLiteral("Library/SMS/sms.db-wal"), pair.wal);
+        backup.addFile(home, QStringLiteral("Library/SMS/sms.db-shm"), QByteArray(32768, '\0'));
+    } else {
+        backup.addFile(home, QStringLiteral("Library/SMS/sms.db"), PhoneDatabases::sms());
+    }
     backup.addFile(QStringLiteral("WirelessDomain"),
                    QStringLiteral("Library/CallHistory/call_history.db"),
                    PhoneDatabases::callHistory());

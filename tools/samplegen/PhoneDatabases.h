@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QStringList>
 
 class SampleBackup;
 
@@ -18,7 +19,22 @@ QByteArray notes();
 QByteArray addressBook();
 QByteArray calendar();
 
+// A database with rows that live only in its write-ahead log, as a device's backup often has
+// them: runs statements on a copy of db in WAL mode without a checkpoint and returns the main
+// file (without those rows) and its -wal file (with them).
+struct WalPair
+{
+    QByteArray db;
+    QByteArray wal;
+};
+WalPair withRowsInWal(const QByteArray& db, const QStringList& statements);
+
+// The messages that sms(0, true) keeps only in sms.db-wal.
+QStringList smsWalStatements();
+
 } // namespace PhoneDatabases
 
 // Adds the five databases to backup under the domains and paths a device backs them up with.
-void addPhoneDatabases(SampleBackup& backup);
+// With smsInWal, sms.db's newest messages live only in its -wal, listed beside it in the
+// catalog with its -shm.
+void addPhoneDatabases(SampleBackup& backup, bool smsInWal = false);

@@ -339,7 +339,7 @@ SampleBackup SampleBackup::demo()
     backup.addFile(QStringLiteral("HomeDomain"), QStringLiteral("Library/Preferences/com.apple.demo.plist"),
                    "<plist version=\"1.0\"><dict/></plist>\n");
     backup.addFiller(400, 7);
-    addPhoneDatabases(backup);
+    addPhoneDatabases(backup, true);
     wechat::addWechatData(backup);
     media::addMediaData(backup);
     return backup;

@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, writes a sample backup and starts Ferrowick on it.
+# Installs what is missing, builds, writes the sample backups and starts Ferrowick on them: the
+# demo backup, and an encrypted copy of it (password "ferrowick", the ten million key-derivation
+# rounds of a current iPhone).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/build.sh" build
 data="$root/build/demo-data"
-backup="$data/Apple Computer/MobileSync/Backup/00008030-demo"
-rm -rf "$backup"
-"$root/build/tools/samplegen/ferrowick-samplegen" --demo "$backup"
+backups="$data/Apple Computer/MobileSync/Backup"
+gen="$root/build/tools/samplegen/ferrowick-samplegen"
+rm -rf "$backups/00008030-demo" "$backups/00008030-demo-encrypted"
+"$gen" --demo "$backups/00008030-demo"
+"$gen" --demo --password ferrowick --device-name "Ferrowick Demo iPhone (encrypted)" \
+    "$backups/00008030-demo-encrypted"
 cd "$root"
 XDG_DATA_HOME="$data" exec "$root/build/src/ferrowick" "$@"

@@ -177,6 +177,12 @@ QString SampleBackup::keyOf(const Entry& entry)
     return keyOf(entryDomain(entry), entryPath(entry));
 }
 
+struct SampleBackup::FileKeys
+{
+    std::vector<QByteArray> key;     // per entry; empty for entries without a copy
+    std::vector<QByteArray> wrapped; // per entry; empty where the catalog holds no key
+};
+
 void SampleBackup::write(const QString& folder) const
 {
     if (!QDir().mkpath(folder))
@@ -185,15 +191,76 @@ void SampleBackup::write(const QString& folder) const
     writeInfoPlist(folder);
     const bool mbdb = catalog == Catalog::Mbdb || bothCatalogs;
     const bool db = catalog == Catalog::Db || bothCatalogs;
+
+    std::optional<SampleKeys> keys;
+    FileKeys fileKeys;
+    if (encryption) {
+        keys.emplace(*encryption, catalog == Catalog::Db);
+        for (const Entry& e : m_entries) {
+            const bool file = e.kind == File;
+            fileKeys.key.push_back(file ? keys->newFileKey() : QByteArray());
+            fileKeys.wrapped.push_back(file && e.encryptionFault != NoKey
+                                           ? keys->wrap(kFileClass, fileKeys.key.back())
+                                           : QByteArray());
+        }
+    }
+    const FileKeys* k = encryption ? &fileKeys : nullptr;
     if (mbdb)
-        writeMbdb(dir.filePath(QStringLiteral("Manifest.mbdb")));
-    if (db)
-        writeManifestDb(dir.filePath(QStringLiteral("Manifest.db")));
+        writeMbdb(dir.filePath(QStringLiteral("Manifest.mbdb")), k);
+    QByteArray manifestKey;
+    if (db) {
+        const QString manifest = dir.filePath(QStringLiteral("Manifest.db"));
+        writeManifestDb(manifest, k);
+        if (keys && catalog == Catalog::Db) {
+            // The whole catalog is encrypted with a key of class 4, kept in Manifest.plist.
+            QFile in(manifest);
+            if (!in.open(QIODevice::ReadOnly))
+                fail(QStringLiteral("cannot read %1").arg(manifest));
+            const QByteArray plain = in.readAll();
+            in.close();
+            const QByteArray key = keys->newFileKey();
+            manifestKey = keys->wrap(4, key);
+            writeFile(manifest, SampleKeys::encrypt(plain, key));
+        }
+    }
+    if (keys)
+        writeManifestPlist(folder, keys->keybag(), manifestKey);
     if (writeCopies) {
         const bool split = layout == Layout::Split ||
                            (layout == Layout::Auto && catalog == Catalog::Db);
-        writeCopiesInto(folder, split);
+        writeCopiesInto(folder, split, k);
     }
+}
+
+void SampleBackup::writeManifestPlist(const QString& folder, const QByteArray& keybag,
+                                      const QByteArray& manifestKey) const
+{
+    Plist root(plist_new_dict());
+    plist_dict_set_item(root.get(), "IsEncrypted", plist_new_bool(1));
+    plist_dict_set_item(root.get(), "BackupKeyBag",
+                        plist_new_data(keybag.constData(), uint64_t(keybag.size())));
+    if (!manifestKey.isEmpty())
+        plist_dict_set_item(root.get(), "ManifestKey",
+                            plist_new_data(manifestKey.constData(), uint64_t(manifestKey.size())));
+    plist_t lockdown = plist_new_dict();
+    setString(lockdown, "ProductVersion",
+              catalog == Catalog::Db ? QStringLiteral("17.1") : QStringLiteral("9.3.5"));
+    setString(lockdown, "DeviceName", deviceName.value_or(QStringLiteral("iPhone")));
+    plist_dict_set_item(root.get(), "Lockdown", lockdown);
+    writeFile(QDir(folder).filePath(QStringLiteral("Manifest.plist")), plistBytes(root.get(), false));
+}
+
+QByteArray SampleBackup::storedContent(size_t i, const FileKeys* keys) const
+{
+    const Entry& e = m_entries[i];
+    if (!keys)
+        return e.content;
+    if (e.encryptionFault == BadPadding) {
+        // Zero bytes are never valid padding: the reader keeps them.
+        const QByteArray plain = e.content + QByteArray(16 - int(e.content.size() % 16), '\0');
+        return SampleKeys::encrypt(plain, keys->key[i], false);
+    }
+    return SampleKeys::encrypt(e.content, keys->key[i]);
 }
 
 void SampleBackup::writeInfoPlist(const QString& folder) const
@@ -227,7 +294,7 @@ void SampleBackup::writeInfoPlist(const QString& folder) const
     writeFile(dir.filePath(QStringLiteral("Status.plist")), plistBytes(status.get(), false));
 }
 
-void SampleBackup::writeMbdb(const QString& file) const
+void SampleBackup::writeMbdb(const QString& file, const FileKeys* keys) const
 {
     QByteArray out("mbdb\x05\x00", 6);
     out.reserve(int(m_entries.size()) * 160);
@@ -243,27 +310,30 @@ void SampleBackup::writeMbdb(const QString& file) const
             out.append(char((v >> shift) & 0xff));
     };
     quint32 inode = 1000;
-    for (const Entry& e : m_entries) {
+    for (size_t i = 0; i < m_entries.size(); ++i) {
+        const Entry& e = m_entries[i];
         putString(entryDomain(e));
         putString(entryPath(e));
         putString(e.kind == Symlink ? e.content : QByteArray(), e.kind != Symlink);
         const bool file = e.kind == File;
         putString(file ? QCryptographicHash::hash(e.content, QCryptographicHash::Sha1) : QByteArray(),
                   !file);
-        putString({}, true); // no encryption key
+        const QByteArray wrapped = keys ? keys->wrapped[i] : QByteArray();
+        putString(wrapped, wrapped.isEmpty()); // the file's wrapped key, when encrypted
         const quint16 mode = e.kind == Directory ? 0x41ed : e.kind == Symlink ? 0xa1ed : 0x81a4;
         out.append(char(mode >> 8)).append(char(mode & 0xff));
         put32(0);
         put32(inode++);
         put32(501); // uid
         put32(501); // gid
-        put32(1482997230u);
-        put32(1482997230u);
-        put32(1482997230u);
+        const quint32 modified = quint32(e.lastModified.value_or(kDefaultModified));
+        put32(modified);
+        put32(modified);
+        put32(modified);
         const quint64 length = file ? quint64(e.content.size()) : 0;
         put32(quint32(length >> 32));
         put32(quint32(length));
-        out.append(char(file ? 4 : 0));
+        out.append(char(file ? (keys ? kFileClass : 4) : 0)); // the protection class
         out.append(char(e.properties.size()));
         for (const auto& [name, value] : e.properties) {
             putString(name);
@@ -273,7 +343,69 @@ void SampleBackup::writeMbdb(const QString& file) const
     writeFile(file, out);
 }
 
-void SampleBackup::writeManifestDb(const QString& file) const
+namespace {
+
+// The `file` column: an MBFile dictionary as NSKeyedArchiver writes it.
+QByteArray mbFileBlob(const SampleBackup::Entry& e, qint64 size, const QByteArray& wrappedKey,
+                      quint32 protectionClass, quint32 inode)
+{
+    Plist root(plist_new_dict());
+    plist_dict_set_item(root.get(), "$version", plist_new_uint(100000));
+    plist_dict_set_item(root.get(), "$archiver", plist_new_string("NSKeyedArchiver"));
+    plist_t top = plist_new_dict();
+    plist_dict_set_item(top, "root", plist_new_uid(1));
+    plist_dict_set_item(root.get(), "$top", top);
+    plist_t objects = plist_new_array();
+    plist_array_append_item(objects, plist_new_string("$null"));
+    plist_t file = plist_new_dict();
+    const qint64 modified = e.lastModified.value_or(SampleBackup::kDefaultModified);
+    const quint64 mode = e.kind == SampleBackup::Directory ? 040755
+                         : e.kind == SampleBackup::Symlink ? 0120755
+                                                           : 0100644;
+    plist_dict_set_item(file, "Size", plist_new_uint(uint64_t(size)));
+    plist_dict_set_item(file, "ProtectionClass", plist_new_uint(protectionClass));
+    plist_dict_set_item(file, "Mode", plist_new_uint(mode));
+    plist_dict_set_item(file, "UserID", plist_new_uint(501));
+    plist_dict_set_item(file, "GroupID", plist_new_uint(501));
+    plist_dict_set_item(file, "InodeNumber", plist_new_uint(inode));
+    plist_dict_set_item(file, "Flags", plist_new_uint(0));
+    plist_dict_set_item(file, "LastModified", plist_new_uint(uint64_t(modified)));
+    plist_dict_set_item(file, "Birth", plist_new_uint(uint64_t(modified)));
+    plist_dict_set_item(file, "LastStatusChange", plist_new_uint(uint64_t(modified)));
+    plist_dict_set_item(file, "RelativePath", plist_new_uid(2));
+    plist_dict_set_item(file, "$class", plist_new_uid(3));
+    plist_array_append_item(objects, file);
+    plist_array_append_item(objects, plist_new_string(e.path.toUtf8().constData()));
+    plist_t mbClass = plist_new_dict();
+    plist_dict_set_item(mbClass, "$classname", plist_new_string("MBFile"));
+    plist_t classes = plist_new_array();
+    plist_array_append_item(classes, plist_new_string("MBFile"));
+    plist_array_append_item(classes, plist_new_string("NSObject"));
+    plist_dict_set_item(mbClass, "$classes", classes);
+    plist_array_append_item(objects, mbClass);
+    if (!wrappedKey.isEmpty()) {
+        plist_dict_set_item(file, "EncryptionKey", plist_new_uid(4));
+        plist_t data = plist_new_dict();
+        plist_dict_set_item(data, "NS.data",
+                            plist_new_data(wrappedKey.constData(), uint64_t(wrappedKey.size())));
+        plist_dict_set_item(data, "$class", plist_new_uid(5));
+        plist_array_append_item(objects, data);
+        plist_t dataClass = plist_new_dict();
+        plist_dict_set_item(dataClass, "$classname", plist_new_string("NSMutableData"));
+        plist_t dataClasses = plist_new_array();
+        plist_array_append_item(dataClasses, plist_new_string("NSMutableData"));
+        plist_array_append_item(dataClasses, plist_new_string("NSData"));
+        plist_array_append_item(dataClasses, plist_new_string("NSObject"));
+        plist_dict_set_item(dataClass, "$classes", dataClasses);
+        plist_array_append_item(objects, dataClass);
+    }
+    plist_dict_set_item(root.get(), "$objects", objects);
+    return plistBytes(root.get(), true);
+}
+
+} // namespace
+
+void SampleBackup::writeManifestDb(const QString& file, const FileKeys* keys) const
 {
     QFile::remove(file);
     const QString name = QStringLiteral("samplegen-%1").arg(QUuid::createUuid().toString());
@@ -297,12 +429,15 @@ void SampleBackup::writeManifestDb(const QString& file) const
         db.transaction();
         if (!q.prepare(QStringLiteral("INSERT OR REPLACE INTO Files VALUES (?, ?, ?, ?, ?)")))
             fail(q.lastError().text());
-        for (const Entry& e : m_entries) {
+        for (size_t i = 0; i < m_entries.size(); ++i) {
+            const Entry& e = m_entries[i];
             q.addBindValue(keyOf(e));
             q.addBindValue(e.domain);
             q.addBindValue(e.path);
             q.addBindValue(int(e.kind));
-            q.addBindValue(QByteArray("bplist00"));
+            q.addBindValue(mbFileBlob(e, e.kind == File ? e.content.size() : 0,
+                                      keys ? keys->wrapped[i] : QByteArray(),
+                                      keys ? kFileClass : 4, quint32(1000 + i)));
             if (!q.exec())
                 fail(QStringLiteral("%1: %2").arg(file, q.lastError().text()));
         }
@@ -314,10 +449,11 @@ void SampleBackup::writeManifestDb(const QString& file) const
     QSqlDatabase::removeDatabase(name);
 }
 
-void SampleBackup::writeCopiesInto(const QString& folder, bool split) const
+void SampleBackup::writeCopiesInto(const QString& folder, bool split, const FileKeys* keys) const
 {
     const QDir dir(folder);
-    for (const Entry& e : m_entries) {
+    for (size_t i = 0; i < m_entries.size(); ++i) {
+        const Entry& e = m_entries[i];
         if (e.kind != File || !e.hasCopy)
             continue;
         const QString key = keyOf(e);
@@ -327,7 +463,7 @@ void SampleBackup::writeCopiesInto(const QString& folder, bool split) const
             QDir().mkpath(sub);
             path = QDir(sub).filePath(key);
         }
-        writeFile(path, e.content);
+        writeFile(path, storedContent(i, keys));
     }
 }
 

@@ -6,6 +6,8 @@
 #include <QPair>
 #include <QString>
 
+#include "SampleEncryption.h"
+
 #include <optional>
 #include <vector>
 
@@ -20,6 +22,10 @@ public:
     enum class InfoForm { Xml, Binary, Garbage, Missing };
 
     enum EntryKind { File = 1, Directory = 2, Symlink = 4 };
+    // Encrypted backups: a file whose catalog holds no key, or whose copy decrypts to a last
+    // block that is no valid padding (its plaintext: the content and 1 to 16 zero bytes).
+    enum EncryptionFault { NoFault, NoKey, BadPadding };
+    static constexpr qint64 kDefaultModified = 1482997230; // 2016-12-29 07:40:30 UTC
     struct Entry
     {
         QString domain;
@@ -30,6 +36,8 @@ public:
         QList<QPair<QByteArray, QByteArray>> properties; // binary catalog only
         QByteArray rawDomain; // when set, written instead of domain's UTF-8 (malformed names)
         QByteArray rawPath;
+        std::optional<qint64> lastModified; // Unix seconds; kDefaultModified when unset
+        EncryptionFault encryptionFault = NoFault;
     };
 
     std::optional<QString> deviceName = QStringLiteral("Ferrowick Demo iPhone");
@@ -40,6 +48,9 @@ public:
     bool walCatalog = false;  // Manifest.db in WAL journal mode
     bool writeCopies = true;  // false: catalog only, for benchmarks of catalog reading
     bool bothCatalogs = false; // write Manifest.mbdb and Manifest.db side by side
+    // Encrypts the backup: iOS 9 style with Catalog::Mbdb, iOS 10.2+ style with Catalog::Db.
+    std::optional<SampleEncryption> encryption;
+    static constexpr quint32 kFileClass = 3; // the protection class of every file
 
     void addFile(const QString& domain, const QString& path, const QByteArray& content);
     void addDirectory(const QString& domain, const QString& path);
@@ -64,9 +75,14 @@ public:
 
 private:
     void writeInfoPlist(const QString& folder) const;
-    void writeMbdb(const QString& file) const;
-    void writeManifestDb(const QString& file) const;
-    void writeCopiesInto(const QString& folder, bool split) const;
+    struct FileKeys; // per entry: the file key and its wrapped form, for encrypted backups
+    void writeMbdb(const QString& file, const FileKeys* keys) const;
+    void writeManifestDb(const QString& file, const FileKeys* keys) const;
+    void writeCopiesInto(const QString& folder, bool split, const FileKeys* keys) const;
+    void writeManifestPlist(const QString& folder, const QByteArray& keybag,
+                            const QByteArray& manifestKey) const;
+    // The stored form of entry i: its content, encrypted when keys are given.
+    QByteArray storedContent(size_t i, const FileKeys* keys) const;
 
     std::vector<Entry> m_entries;
 };

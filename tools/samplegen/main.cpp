@@ -28,7 +28,17 @@ int main(int argc, char* argv[])
     const QCommandLineOption noCopies(QStringLiteral("no-copies"), QStringLiteral("write the catalog only"));
     const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("random seed"), QStringLiteral("n"),
                                   QStringLiteral("1"));
-    parser.addOptions({demo, format, records, name, date, binary, wal, noCopies, seed});
+    const QCommandLineOption password(QStringLiteral("password"),
+                                      QStringLiteral("encrypt the backup with this password"),
+                                      QStringLiteral("password"));
+    const QCommandLineOption dpic(QStringLiteral("dpic"),
+                                  QStringLiteral("SHA-256 rounds of the key derivation (iOS 10.2+)"),
+                                  QStringLiteral("n"), QStringLiteral("10000000"));
+    const QCommandLineOption iter(QStringLiteral("iter"),
+                                  QStringLiteral("SHA-1 rounds of the key derivation"),
+                                  QStringLiteral("n"), QStringLiteral("10000"));
+    parser.addOptions({demo, format, records, name, date, binary, wal, noCopies, seed, password,
+                       dpic, iter});
     parser.process(app);
     if (parser.positionalArguments().size() != 1)
         parser.showHelp(2);
@@ -61,6 +71,17 @@ int main(int argc, char* argv[])
             backup.infoForm = SampleBackup::InfoForm::Binary;
         backup.walCatalog = parser.isSet(wal);
         backup.writeCopies = !parser.isSet(noCopies);
+        if (parser.isSet(password)) {
+            SampleEncryption encryption;
+            encryption.password = parser.value(password).toUtf8();
+            bool okDpic = false;
+            bool okIter = false;
+            encryption.dpic = parser.value(dpic).toUInt(&okDpic);
+            encryption.iter = parser.value(iter).toUInt(&okIter);
+            if (!okDpic || !okIter || encryption.dpic == 0 || encryption.iter == 0)
+                throw std::runtime_error("--dpic and --iter take a positive whole number");
+            backup.encryption = encryption;
+        }
         backup.write(parser.positionalArguments().constFirst());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "ferrowick-samplegen: %s\n", e.what());

@@ -8,6 +8,7 @@
 #include "backup/BackupFileManager.h"
 #include "backup/StoredCopies.h"
 #include "tables/FormSQL.h"
+#include "util/Sqlite.h"
 #include "util/WorkFolder.h"
 
 #include <QAction>
@@ -21,6 +22,8 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QStackedWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -106,6 +109,7 @@ private slots:
     void cleanup();
     void opensLikeThePlainBackup_data();
     void opensLikeThePlainBackup();
+    void encryptedDemoShowsTheSameData();
     void passwordDialogIsMasked();
     void cancelAtThePasswordReturnsToStart();
     void cancelDuringTheDerivation();
@@ -207,7 +211,8 @@ void TestEncryptedBackup::opensLikeThePlainBackup()
     // Every table and file reads as in the plain backup.
     QCOMPARE(tableRows(*form, form->actSms), plainSms);
     TStoredCopies& copies = *form->StoredCopies();
-    const QString photo = copies.readable(form->FRecordDict.value("Media/DCIM/100APPLE/IMG_0001.JPG"));
+    const QString photo =
+        copies.readable(form->FRecordDict.value("Media/DCIM/100APPLE/IMG_0001.JPG"));
     QCOMPARE(readFile(photo), QByteArray(5000, 'j'));
     QVERIFY(TWorkFolder::contains(photo));
     QCOMPARE(modeOf(photo), 0600);
@@ -254,6 +259,64 @@ void TestEncryptedBackup::opensLikeThePlainBackup()
     QVERIFY(!QFileInfo::exists(again));
     form.reset();
     QCOMPARE(folderSnapshot(folder), before);
+}
+
+// Every wizard button of the demo backup shows the same data, encrypted or not.
+void TestEncryptedBackup::encryptedDemoShowsTheSameData()
+{
+    SampleBackup demo = SampleBackup::demo();
+    demo.write(m_dir->filePath("plain"));
+    demo.encryption = SampleEncryption{"ferrowick", 10, 10, 3};
+    demo.write(m_dir->filePath("locked"));
+    struct Seen
+    {
+        QMap<QString, QStringList> tables;
+        QMap<QString, QByteArray> media; // camera roll and recordings, by phone file name
+        QStringList wechatFriends;
+    };
+    auto look = [this](const QString& folder) {
+        Seen seen;
+        auto form = makeForm(folder, QStringList{"ferrowick"});
+        form->actNext->trigger();
+        for (QAction* action : {form->actSms, form->actCallHis, form->actNotes, form->actContact})
+            seen.tables[action->objectName()] = tableRows(*form, action);
+        std::vector<TExportFile> media;
+        for (int i = 0; i < form->tvTree->topLevelItemCount(); ++i) {
+            QList<QTreeWidgetItem*> top{form->tvTree->topLevelItem(i)};
+            form->CollectMedia(top, media);
+            form->CollectRecordings(top, media);
+        }
+        for (const TExportFile& file : media)
+            seen.media[file.dstFile] = readFile(form->StoredCopies()->readableFile(file.srcFile));
+        const QString mm = form->StoredCopies()->readableDatabase(form->FWechatDbFile);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "mm");
+            db.setConnectOptions("QSQLITE_OPEN_URI;QSQLITE_OPEN_READONLY");
+            db.setDatabaseName(readOnlyUri(mm));
+            if (db.open()) {
+                QSqlQuery q(db);
+                q.exec("select UsrName, NickName from friend order by UsrName");
+                while (q.next())
+                    seen.wechatFriends << q.value(0).toString() + "|" + q.value(1).toString();
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("mm");
+        return seen;
+    };
+    const Seen plain = look(m_dir->filePath("plain"));
+    const Seen locked = look(m_dir->filePath("locked"));
+    QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
+    for (auto it = plain.tables.begin(); it != plain.tables.end(); ++it) {
+        QVERIFY2(!it.value().isEmpty(), qPrintable(it.key()));
+        QCOMPARE(locked.tables.value(it.key()), it.value());
+    }
+    QVERIFY(plain.media.size() > 3);
+    QCOMPARE(locked.media.keys(), plain.media.keys());
+    for (auto it = plain.media.begin(); it != plain.media.end(); ++it)
+        QVERIFY2(locked.media.value(it.key()) == it.value(), qPrintable(it.key()));
+    QVERIFY(!plain.wechatFriends.isEmpty());
+    QCOMPARE(locked.wechatFriends, plain.wechatFriends);
 }
 
 void TestEncryptedBackup::passwordDialogIsMasked()
@@ -344,7 +407,8 @@ void TestEncryptedBackup::unsupportedAndDamaged_data()
     QTest::addColumn<QString>("error");
     const QByteArray head = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
                             "<key>IsEncrypted</key><true/>";
-    QTest::newRow("iOS 10.0") << head + "<key>BackupKeyBag</key><data>%KEYBAG%</data></dict></plist>"
+    QTest::newRow("iOS 10.0") << head +
+                                     "<key>BackupKeyBag</key><data>%KEYBAG%</data></dict></plist>"
                               << false << "iOS 10.0";
     QTest::newRow("keybag cut short")
         << head + "<key>BackupKeyBag</key><data>VkVSUwAAAAQAAAAEVFlQ</data>"

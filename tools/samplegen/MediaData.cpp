@@ -28,7 +28,8 @@ QByteArray runFfmpeg(const QStringList& args, const QString& suffix)
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(QStringLiteral("ffmpeg"),
-            QStringList{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y")} + args + QStringList{out});
+            QStringList{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y")} +
+                args + QStringList{out});
     if (!p.waitForStarted(-1))
         fail(QStringLiteral("cannot run ffmpeg: %1").arg(p.errorString()));
     p.waitForFinished(-1);

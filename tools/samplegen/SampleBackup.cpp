@@ -1,7 +1,7 @@
 #include "SampleBackup.h"
 
-#include "PhoneDatabases.h"
 #include "MediaData.h"
+#include "PhoneDatabases.h"
 #include "WechatData.h"
 
 #include <QCryptographicHash>
@@ -145,21 +145,32 @@ void SampleBackup::addFiller(int count, quint32 seed)
         for (int i = 0; i < files && made < count; ++i, ++made) {
             QString name;
             switch (kind) {
-            case 0: name = QStringLiteral("IMG_%1.JPG").arg(made, 4, 10, QLatin1Char('0')); break;
-            case 1: name = QStringLiteral("UIApplicationAutomaticSnapshot%1.png").arg(made); break;
-            case 2: name = (made % 11 == 0) ? QStringLiteral("Übersicht %1.txt").arg(made)
-                                            : QStringLiteral("file%1.dat").arg(made); break;
-            case 3: name = QStringLiteral("attachment-%1.heic").arg(made); break;
-            default: name = QStringLiteral("%1.%2.plist").arg(prefs[made % 5]).arg(made); break;
+            case 0:
+                name = QStringLiteral("IMG_%1.JPG").arg(made, 4, 10, QLatin1Char('0'));
+                break;
+            case 1:
+                name = QStringLiteral("UIApplicationAutomaticSnapshot%1.png").arg(made);
+                break;
+            case 2:
+                name = (made % 11 == 0) ? QStringLiteral("Übersicht %1.txt").arg(made)
+                                        : QStringLiteral("file%1.dat").arg(made);
+                break;
+            case 3:
+                name = QStringLiteral("attachment-%1.heic").arg(made);
+                break;
+            default:
+                name = QStringLiteral("%1.%2.plist").arg(prefs[made % 5]).arg(made);
+                break;
             }
             Entry e;
             e.domain = domain;
             e.path = dir + QLatin1Char('/') + name;
             e.content = QByteArray("sample ") + QByteArray::number(made);
             if (made % 7 == 0)
-                e.properties.append({"com.apple.assetsd.UUID",
-                                     QUuid::fromRfc4122(QByteArray::number(made).leftJustified(16, 'x'))
-                                         .toByteArray(QUuid::WithoutBraces)});
+                e.properties.append(
+                    {"com.apple.assetsd.UUID",
+                     QUuid::fromRfc4122(QByteArray::number(made).leftJustified(16, 'x'))
+                         .toByteArray(QUuid::WithoutBraces)});
             m_entries.push_back(std::move(e));
         }
         ++folder;
@@ -226,8 +237,8 @@ void SampleBackup::write(const QString& folder) const
     if (keys)
         writeManifestPlist(folder, keys->keybag(), manifestKey);
     if (writeCopies) {
-        const bool split = layout == Layout::Split ||
-                           (layout == Layout::Auto && catalog == Catalog::Db);
+        const bool split =
+            layout == Layout::Split || (layout == Layout::Auto && catalog == Catalog::Db);
         writeCopiesInto(folder, split, k);
     }
 }
@@ -247,7 +258,8 @@ void SampleBackup::writeManifestPlist(const QString& folder, const QByteArray& k
               catalog == Catalog::Db ? QStringLiteral("17.1") : QStringLiteral("9.3.5"));
     setString(lockdown, "DeviceName", deviceName.value_or(QStringLiteral("iPhone")));
     plist_dict_set_item(root.get(), "Lockdown", lockdown);
-    writeFile(QDir(folder).filePath(QStringLiteral("Manifest.plist")), plistBytes(root.get(), false));
+    writeFile(QDir(folder).filePath(QStringLiteral("Manifest.plist")),
+              plistBytes(root.get(), false));
 }
 
 QByteArray SampleBackup::storedContent(size_t i, const FileKeys* keys) const
@@ -278,7 +290,8 @@ void SampleBackup::writeInfoPlist(const QString& folder) const
         setString(root.get(), "Display Name", *deviceName);
     }
     if (lastBackup) {
-        const qint64 seconds = lastBackup->toSecsSinceEpoch() - 978307200; // plist dates count from 2001
+        const qint64 seconds =
+            lastBackup->toSecsSinceEpoch() - 978307200; // plist dates count from 2001
         plist_dict_set_item(root.get(), "Last Backup Date", plist_new_date(int32_t(seconds), 0));
     }
     setString(root.get(), "Product Type", QStringLiteral("iPhone12,1"));
@@ -316,7 +329,8 @@ void SampleBackup::writeMbdb(const QString& file, const FileKeys* keys) const
         putString(entryPath(e));
         putString(e.kind == Symlink ? e.content : QByteArray(), e.kind != Symlink);
         const bool file = e.kind == File;
-        putString(file ? QCryptographicHash::hash(e.content, QCryptographicHash::Sha1) : QByteArray(),
+        putString(file ? QCryptographicHash::hash(e.content, QCryptographicHash::Sha1)
+                       : QByteArray(),
                   !file);
         const QByteArray wrapped = keys ? keys->wrapped[i] : QByteArray();
         putString(wrapped, wrapped.isEmpty()); // the file's wrapped key, when encrypted
@@ -436,8 +450,8 @@ void SampleBackup::writeManifestDb(const QString& file, const FileKeys* keys) co
             q.addBindValue(e.path);
             q.addBindValue(int(e.kind));
             q.addBindValue(mbFileBlob(e, e.kind == File ? e.content.size() : 0,
-                                      keys ? keys->wrapped[i] : QByteArray(),
-                                      keys ? kFileClass : 4, quint32(1000 + i)));
+                                      keys ? keys->wrapped[i] : QByteArray(), keys ? kFileClass : 4,
+                                      quint32(1000 + i)));
             if (!q.exec())
                 fail(QStringLiteral("%1: %2").arg(file, q.lastError().text()));
         }
@@ -472,7 +486,8 @@ SampleBackup SampleBackup::demo()
     SampleBackup backup;
     backup.deviceName = QStringLiteral("Ferrowick Demo iPhone");
     backup.lastBackup = QDateTime(QDate(2026, 11, 28), QTime(19, 42, 5), Qt::UTC);
-    backup.addFile(QStringLiteral("HomeDomain"), QStringLiteral("Library/Preferences/com.apple.demo.plist"),
+    backup.addFile(QStringLiteral("HomeDomain"),
+                   QStringLiteral("Library/Preferences/com.apple.demo.plist"),
                    "<plist version=\"1.0\"><dict/></plist>\n");
     backup.addFiller(400, 7);
     addPhoneDatabases(backup, true);

@@ -16,15 +16,40 @@
 class SampleBackup
 {
 public:
-    enum class Catalog { Mbdb, Db };
+    enum class Catalog
+    {
+        Mbdb,
+        Db
+    };
     // Where stored copies go: Auto puts them flat for Mbdb and in two-character sub-folders for Db.
-    enum class Layout { Auto, Flat, Split };
-    enum class InfoForm { Xml, Binary, Garbage, Missing };
+    enum class Layout
+    {
+        Auto,
+        Flat,
+        Split
+    };
+    enum class InfoForm
+    {
+        Xml,
+        Binary,
+        Garbage,
+        Missing
+    };
 
-    enum EntryKind { File = 1, Directory = 2, Symlink = 4 };
+    enum EntryKind
+    {
+        File = 1,
+        Directory = 2,
+        Symlink = 4
+    };
     // Encrypted backups: a file whose catalog holds no key, or whose copy decrypts to a last
     // block that is no valid padding (its plaintext: the content and 1 to 16 zero bytes).
-    enum EncryptionFault { NoFault, NoKey, BadPadding };
+    enum EncryptionFault
+    {
+        NoFault,
+        NoKey,
+        BadPadding
+    };
     static constexpr qint64 kDefaultModified = 1482997230; // 2016-12-29 07:40:30 UTC
     struct Entry
     {
@@ -41,12 +66,13 @@ public:
     };
 
     std::optional<QString> deviceName = QStringLiteral("Ferrowick Demo iPhone");
-    std::optional<QDateTime> lastBackup = QDateTime(QDate(2016, 12, 29), QTime(10, 20, 30), Qt::UTC);
+    std::optional<QDateTime> lastBackup =
+        QDateTime(QDate(2016, 12, 29), QTime(10, 20, 30), Qt::UTC);
     InfoForm infoForm = InfoForm::Xml;
     Catalog catalog = Catalog::Db;
     Layout layout = Layout::Auto;
-    bool walCatalog = false;  // Manifest.db in WAL journal mode
-    bool writeCopies = true;  // false: catalog only, for benchmarks of catalog reading
+    bool walCatalog = false;   // Manifest.db in WAL journal mode
+    bool writeCopies = true;   // false: catalog only, for benchmarks of catalog reading
     bool bothCatalogs = false; // write Manifest.mbdb and Manifest.db side by side
     // Encrypts the backup: iOS 9 style with Catalog::Mbdb, iOS 10.2+ style with Catalog::Db.
     std::optional<SampleEncryption> encryption;

@@ -59,10 +59,10 @@ SampleKeys::SampleKeys(const SampleEncryption& encryption, bool modern)
 {
     m_salt = random(20);
     m_dpsl = random(20);
-    m_passwordKey =
-        m_modern ? pbkdf2(pbkdf2(encryption.password, m_dpsl, encryption.dpic, EVP_sha256()),
-                          m_salt, encryption.iter, EVP_sha1())
-                 : pbkdf2(encryption.password, m_salt, encryption.iter, EVP_sha1());
+    m_passwordKey = m_modern
+                        ? pbkdf2(pbkdf2(encryption.password, m_dpsl, encryption.dpic, EVP_sha256()),
+                                 m_salt, encryption.iter, EVP_sha1())
+                        : pbkdf2(encryption.password, m_salt, encryption.iter, EVP_sha1());
     for (quint32 clas = 1; clas <= 11; ++clas)
         m_classKeys[clas] = random(32);
 }
@@ -86,12 +86,14 @@ QByteArray SampleKeys::keybag() const
 {
     QByteArray bag = tlv("VERS", be32(m_modern ? 4 : 3)) + tlv("TYPE", be32(1)) +
                      tlv("UUID", QByteArray(16, '\x11')) + tlv("HMCK", QByteArray(40, '\x22')) +
-                     tlv("WRAP", be32(1)) + tlv("SALT", m_salt) + tlv("ITER", be32(m_encryption.iter));
+                     tlv("WRAP", be32(1)) + tlv("SALT", m_salt) +
+                     tlv("ITER", be32(m_encryption.iter));
     if (m_modern)
         bag += tlv("DPWT", be32(1)) + tlv("DPIC", be32(m_encryption.dpic)) + tlv("DPSL", m_dpsl);
     for (const auto& [clas, key] : m_classKeys) {
         bag += tlv("UUID", QByteArray(15, '\x33') + char(clas)) + tlv("CLAS", be32(clas)) +
-               tlv("WRAP", be32(3)) + tlv("KTYP", be32(0)) + tlv("WPKY", aesWrap(m_passwordKey, key));
+               tlv("WRAP", be32(3)) + tlv("KTYP", be32(0)) +
+               tlv("WPKY", aesWrap(m_passwordKey, key));
     }
     return bag;
 }

@@ -13,32 +13,38 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Writes a synthetic iPhone backup folder."));
     parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("folder"), QStringLiteral("backup folder to write"));
-    const QCommandLineOption demo(QStringLiteral("demo"), QStringLiteral("the demo backup of the run command"));
+    parser.addPositionalArgument(QStringLiteral("folder"),
+                                 QStringLiteral("backup folder to write"));
+    const QCommandLineOption demo(QStringLiteral("demo"),
+                                  QStringLiteral("the demo backup of the run command"));
     const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("catalog: mbdb or db"),
                                     QStringLiteral("format"), QStringLiteral("db"));
-    const QCommandLineOption records(QStringLiteral("records"), QStringLiteral("number of filler records"),
+    const QCommandLineOption records(QStringLiteral("records"),
+                                     QStringLiteral("number of filler records"),
                                      QStringLiteral("n"), QStringLiteral("1000"));
     const QCommandLineOption name(QStringLiteral("device-name"), QStringLiteral("device name"),
                                   QStringLiteral("name"));
-    const QCommandLineOption date(QStringLiteral("date"), QStringLiteral("last backup date, ISO 8601 UTC"),
+    const QCommandLineOption date(QStringLiteral("date"),
+                                  QStringLiteral("last backup date, ISO 8601 UTC"),
                                   QStringLiteral("date"));
-    const QCommandLineOption binary(QStringLiteral("binary-plist"), QStringLiteral("binary Info.plist"));
+    const QCommandLineOption binary(QStringLiteral("binary-plist"),
+                                    QStringLiteral("binary Info.plist"));
     const QCommandLineOption wal(QStringLiteral("wal"), QStringLiteral("Manifest.db in WAL mode"));
-    const QCommandLineOption noCopies(QStringLiteral("no-copies"), QStringLiteral("write the catalog only"));
-    const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("random seed"), QStringLiteral("n"),
-                                  QStringLiteral("1"));
+    const QCommandLineOption noCopies(QStringLiteral("no-copies"),
+                                      QStringLiteral("write the catalog only"));
+    const QCommandLineOption seed(QStringLiteral("seed"), QStringLiteral("random seed"),
+                                  QStringLiteral("n"), QStringLiteral("1"));
     const QCommandLineOption password(QStringLiteral("password"),
                                       QStringLiteral("encrypt the backup with this password"),
                                       QStringLiteral("password"));
-    const QCommandLineOption dpic(QStringLiteral("dpic"),
-                                  QStringLiteral("SHA-256 rounds of the key derivation (iOS 10.2+)"),
-                                  QStringLiteral("n"), QStringLiteral("10000000"));
+    const QCommandLineOption dpic(
+        QStringLiteral("dpic"), QStringLiteral("SHA-256 rounds of the key derivation (iOS 10.2+)"),
+        QStringLiteral("n"), QStringLiteral("10000000"));
     const QCommandLineOption iter(QStringLiteral("iter"),
                                   QStringLiteral("SHA-1 rounds of the key derivation"),
                                   QStringLiteral("n"), QStringLiteral("10000"));
-    parser.addOptions({demo, format, records, name, date, binary, wal, noCopies, seed, password,
-                       dpic, iter});
+    parser.addOptions(
+        {demo, format, records, name, date, binary, wal, noCopies, seed, password, dpic, iter});
     parser.process(app);
     if (parser.positionalArguments().size() != 1)
         parser.showHelp(2);
@@ -58,7 +64,8 @@ int main(int argc, char* argv[])
         if (fmt != QLatin1String("db") && fmt != QLatin1String("mbdb"))
             throw std::runtime_error("--format takes mbdb or db");
         if (parser.isSet(format) || !parser.isSet(demo))
-            backup.catalog = fmt == QLatin1String("db") ? SampleBackup::Catalog::Db : SampleBackup::Catalog::Mbdb;
+            backup.catalog = fmt == QLatin1String("db") ? SampleBackup::Catalog::Db
+                                                        : SampleBackup::Catalog::Mbdb;
         if (parser.isSet(name))
             backup.deviceName = parser.value(name);
         if (parser.isSet(date)) {

@@ -321,7 +321,8 @@ void TestEncryptedBackup::encryptedDemoShowsTheSameData()
 
 void TestEncryptedBackup::passwordDialogIsMasked()
 {
-    SampleBackup b = phone(SampleBackup::Catalog::Db);
+    // The encrypted demo backup, opened through the window's own password dialog.
+    SampleBackup b = SampleBackup::demo();
     b.encryption = SampleEncryption{"pw", 10, 10, 1};
     const QString folder = m_dir->filePath("locked");
     b.write(folder);

@@ -810,8 +810,11 @@ void TFormMain::collectFiles(const QList<QTreeWidgetItem*>& nodes, std::vector<T
         const QString parentFolder = node->parent() ? node->parent()->text(0) : QString();
         const QString& key = (*records)[size_t(i)].Key;
         // An encrypted backup's file without a usable key cannot be shown: leave it out.
-        if (FStoredCopies && FStoredCopies->isEncrypted() && !FStoredCopies->hasReadableCopy(key))
+        if (FStoredCopies && FStoredCopies->isEncrypted() && QFileInfo::exists(RealFileName(key)) &&
+            !FStoredCopies->hasReadableCopy(key)) {
+            ++m_keylessFiles;
             continue;
+        }
         if (auto file = makeMediaFile(m_loadedBackupPath, key, FExportPath,
                                       node->data(0, kTreePathRole).toString(), parentFolder))
             list.push_back(std::move(*file));
@@ -837,7 +840,9 @@ void TFormMain::actCameraExecute()
         return;
     std::vector<TExportFile> list;
     const auto freeList = qScopeGuard([&list] { FreeExportList(list); });
+    m_keylessFiles = 0;
     CollectMedia(childrenOf(dcim), list);
+    reportKeylessFiles();
     ShowPhotoForm(list, this, [this](const QString& file) { return readableMedia(file); });
 }
 
@@ -850,9 +855,18 @@ void TFormMain::actRecordingExecute()
         return;
     std::vector<TExportFile> list;
     const auto freeList = qScopeGuard([&list] { FreeExportList(list); });
+    m_keylessFiles = 0;
     CollectRecordings(childrenOf(folder), list);
+    reportKeylessFiles();
     ShowRecordingForm(list, this, [this](const QString& file) { return readableMedia(file); });
 }
+void TFormMain::reportKeylessFiles()
+{
+    if (m_keylessFiles > 0)
+        ShowMessage(QStringLiteral("%1 files are not shown: the backup holds no usable key for them")
+                        .arg(m_keylessFiles));
+}
+
 void TFormMain::actWechatExecute()
 {
     ::actWechatExecute(this, FWechatDbs, FWechatRoots, FWechatDbFile, FWechatRoot, FRecordDict,

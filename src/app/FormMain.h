@@ -181,6 +181,7 @@ private:
     TStoredCopies& copies() const;
     QString readableDatabase(const QString& Key) const;
     QString readableMedia(const QString& srcFile) const;
+    void reportKeylessFiles();
     void retranslateUi();
     void createLayout();
     void createActions();
@@ -212,6 +213,7 @@ private:
     // After FBackupMgr, so it goes first: it reads the reader's records.
     std::unique_ptr<TStoredCopies> FStoredCopies;
     std::atomic_bool* m_unlockCancel = nullptr; // while a password is being checked
+    int m_keylessFiles = 0; // files of the last collection left out for want of a key
     QString m_loadedBackupPath; // the backup FBackupMgr reads, whatever is selected since
     TFileTreeShape m_treeShape;
     std::vector<QTreeWidgetItem*> m_treeItems; // while building, by shape node id; parents own them

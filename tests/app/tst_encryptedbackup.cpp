@@ -7,6 +7,7 @@
 #include "app/FormProgress.h"
 #include "backup/BackupFileManager.h"
 #include "backup/StoredCopies.h"
+#include "media/FormPhoto.h"
 #include "tables/FormSQL.h"
 #include "util/Sqlite.h"
 #include "util/WorkFolder.h"
@@ -56,6 +57,12 @@ SampleBackup phone(SampleBackup::Catalog catalog)
     b.deviceName = QStringLiteral("Locked Phone");
     addPhoneDatabases(b, true); // sms.db with rows only in its -wal
     b.addFile("CameraRollDomain", "Media/DCIM/100APPLE/IMG_0001.JPG", QByteArray(5000, 'j'));
+    SampleBackup::Entry keylessPhoto;
+    keylessPhoto.domain = "CameraRollDomain";
+    keylessPhoto.path = "Media/DCIM/100APPLE/IMG_0002.JPG";
+    keylessPhoto.content = "a photo without its key";
+    keylessPhoto.encryptionFault = SampleBackup::NoKey;
+    b.addEntry(keylessPhoto);
     SampleBackup::Entry noKey;
     noKey.domain = "HomeDomain";
     noKey.path = "Library/Keyless/nokey.txt";
@@ -219,6 +226,20 @@ void TestEncryptedBackup::opensLikeThePlainBackup()
     QCOMPARE(modeOf(QFileInfo(photo).absolutePath()), 0700);
     QCOMPARE(modeOf(copies.workPath()), 0700);
 
+    // The camera roll lists what it can show and says how many it left out.
+    int listed = -1;
+    QTimer::singleShot(0, [&listed] {
+        if (auto* photos = qobject_cast<TFormPhoto*>(QApplication::activeModalWidget())) {
+            listed = int(photos->FPhotos->size());
+            photos->close();
+        }
+    });
+    m_messages.clear();
+    form->actCamera->trigger();
+    QCOMPARE(listed, 1);
+    QCOMPARE(m_messages,
+             QStringList{"1 files are not shown: the backup holds no usable key for them"});
+
     // Export: decrypted files, the key-less one skipped and counted, the one without valid
     // padding kept whole, the catalog's dates on all.
     m_messages.clear();
@@ -230,7 +251,7 @@ void TestEncryptedBackup::opensLikeThePlainBackup()
     QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
     QCOMPARE(m_messages,
              (QStringList{"Export Files sucessfully",
-                          "1 files were not exported: the backup holds no usable key for them"}));
+                          "2 files were not exported: the backup holds no usable key for them"}));
     QCOMPARE(readFile(out + "/Media/DCIM/100APPLE/IMG_0001.JPG"), QByteArray(5000, 'j'));
     QVERIFY(!QFileInfo::exists(out + "/Library/Keyless/nokey.txt"));
     const QByteArray padded = "no valid padding at the end" + QByteArray(5, '\0');

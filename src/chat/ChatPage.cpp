@@ -193,10 +193,10 @@ QString imageMessageHtml(const QString& thumbCopy, const QString& imageName)
     return fill(kThumbStart + htmlEscape(thumbCopy) + kImageThumbEnd, kReplaceName, imageName);
 }
 
-QString videoMessageHtml(const QString& thumbStored, const QString& videoName)
+QString videoMessageHtml(const QString& thumbCopy, const QString& videoName)
 {
     const QString block = fill(kVideoBlock, kReplace, videoName);
-    return fill(block + kThumbStart + htmlEscape(thumbStored) + kVideoThumbEnd, kReplaceName,
+    return fill(block + kThumbStart + htmlEscape(thumbCopy) + kVideoThumbEnd, kReplaceName,
                 videoName);
 }
 

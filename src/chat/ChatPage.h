@@ -18,7 +18,7 @@ int voiceSeconds(const QString& message);
 int voiceWidth(int seconds);
 
 QString imageMessageHtml(const QString& thumbCopy, const QString& imageName);
-QString videoMessageHtml(const QString& thumbStored, const QString& videoName);
+QString videoMessageHtml(const QString& thumbCopy, const QString& videoName);
 QString voiceMessageHtml(bool sent, int seconds, const QString& playName);
 
 // Reports an unreadable payload; the build goes on with empty values.

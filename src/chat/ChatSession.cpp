@@ -188,6 +188,18 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
         const bool sent = query.value(cDes).toInt() == 0;
         const qint64 id = query.value(cId).toLongLong();
 
+        // In a group, an incoming message starts with its sender's id and a colon. The text shows
+        // the sender's name there instead; the name goes into the text before it is escaped, and
+        // never into markup, where a member named like a tag or attribute would rewrite the page.
+        const bool fromMember = group && !sent;
+        const qsizetype colon = fromMember ? raw.indexOf(QLatin1Char(':')) : -1;
+        const QString senderId = colon < 0 ? QString() : raw.left(colon);
+        QString senderName = senderId.isEmpty() ? system : senderId;
+        if (const TFriendInfo* sender = senderId.isEmpty() ? nullptr : friendInfo(senderId))
+            senderName =
+                trimControls(sender->RemarkName).isEmpty() ? sender->NickName : sender->RemarkName;
+        const QString text = senderId.isEmpty() ? raw : senderName + raw.mid(colon);
+
         QString c;
         bool skip = false;
         switch (t) {
@@ -195,7 +207,7 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
             if (raw.startsWith(QLatin1String("<mmreader>")))
                 skip = true;
             else
-                c = htmlEscape(raw);
+                c = htmlEscape(text);
             break;
         case 3: {
             const ImageMessage image = PrepareImageMessage(h, id);
@@ -215,7 +227,7 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
         case 43:
         case 62: {
             const VideoMessage video = PrepareVideoMessage(h, id);
-            c = videoMessageHtml(video.thumbStored, video.videoName);
+            c = videoMessageHtml(video.thumbCopy, video.videoName);
             break;
         }
         case 49:
@@ -225,7 +237,7 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
             c = callHtml(raw, hooks.showMessage);
             break;
         default:
-            c = htmlEscape(raw);
+            c = htmlEscape(text);
         }
         ++n;
         if (skip)
@@ -242,19 +254,7 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
         if (sent) {
             header = group ? ownGroupName + date : date;
         } else {
-            QString who = oneToOneName;
-            if (group) {
-                const qsizetype colon = raw.indexOf(QLatin1Char(':'));
-                QString s = colon < 0 ? QString() : raw.left(colon);
-                if (s.isEmpty())
-                    s = system;
-                QString name = s;
-                if (const TFriendInfo* sender = friendInfo(s))
-                    name = trimControls(sender->RemarkName).isEmpty() ? sender->NickName
-                                                                      : sender->RemarkName;
-                who = htmlEscape(name);
-                c.replace(htmlEscape(s), who);
-            }
+            const QString who = group ? htmlEscape(senderName) : oneToOneName;
             header = who + QStringLiteral("  ") + date;
         }
         page.addEntry(messageEntry(sent, t, header, c));
@@ -305,7 +305,9 @@ TChatSession::VideoMessage TChatSession::PrepareVideoMessage(const QString& h, q
     const QString base =
         FRoot + QStringLiteral("Video/") + h + QLatin1Char('/') + QString::number(id);
     VideoMessage result;
-    result.thumbStored = resolve(base + QStringLiteral(".video_thum"));
+    // Copied beside the page like every other picture: the page reads nothing outside its folder.
+    result.thumbCopy = tempFolder("Video") + QString::number(id) + QStringLiteral(".video_thum");
+    CopyFileReplacing(resolve(base + QStringLiteral(".video_thum")), result.thumbCopy);
     result.videoName = QString::number(id) + QStringLiteral(".mp4");
     CopyFileReplacing(resolve(base + QStringLiteral(".mp4")),
                       tempFolder("Video") + result.videoName);

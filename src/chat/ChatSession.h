@@ -33,7 +33,7 @@ public:
     };
     struct VideoMessage
     {
-        QString thumbStored; // full path of the thumbnail's stored copy in the backup
+        QString thumbCopy; // full path of the thumbnail's copy in the Video folder
         QString videoName;   // file name of the video's temporary copy
     };
 

@@ -22,9 +22,51 @@
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInfo>
+#include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
 
 #include <algorithm>
+
+namespace {
+bool isBlankPageUrl(const QUrl& url)
+{
+    const QString scheme = url.scheme();
+    return scheme == QLatin1String("about") || scheme == QLatin1String("data");
+}
+} // namespace
+
+// Blocks every request of the page but the files of its own folder, the link schemes (which
+// the window routes) and the blank page shown before the first conversation.
+class TChatRequestGuard final : public QWebEngineUrlRequestInterceptor
+{
+public:
+    TChatRequestGuard(const QString& folder, QObject* parent)
+        : QWebEngineUrlRequestInterceptor(parent),
+          m_folder(QDir::cleanPath(folder) + QLatin1Char('/'))
+    {
+    }
+
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override
+    {
+        const QUrl url = info.requestUrl();
+        const QString scheme = url.scheme();
+        const bool allowed =
+            (url.isLocalFile() && QDir::cleanPath(url.toLocalFile()).startsWith(m_folder)) ||
+            scheme == QLatin1String("image") || scheme == QLatin1String("video") ||
+            scheme == QLatin1String("audio") || isBlankPageUrl(url);
+        if (!allowed) {
+            info.block(true);
+            m_blocked.append(url);
+        }
+    }
+
+    QList<QUrl> m_blocked;
+
+private:
+    QString m_folder;
+};
 
 namespace {
 
@@ -36,13 +78,14 @@ bool isWebAddress(const QUrl& url)
     return scheme == QLatin1String("http") || scheme == QLatin1String("https");
 }
 
-// A page that exists only to catch the address of a link opened with target _blank and hand
-// it to the user's browser; the chat page never leaves the view.
+// A page that exists only to catch the address of a link opened with target _blank (how the
+// chat page shows shared links) and hand it to the user's browser; the chat page never leaves
+// the view. Script cannot get here: the view lets no script open a window.
 class LinkCatcherPage final : public QWebEnginePage
 {
 public:
-    explicit LinkCatcherPage(QWebEngineProfile* profile, QObject* parent)
-        : QWebEnginePage(profile, parent)
+    LinkCatcherPage(QWebEngineProfile* profile, QObject* parent, TFormChat* form)
+        : QWebEnginePage(profile, parent), m_form(form)
     {
     }
 
@@ -50,13 +93,18 @@ protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override
     {
         if (isWebAddress(url))
-            QDesktopServices::openUrl(url);
+            m_form->openExternalLink(url);
         deleteLater();
         return false;
     }
+
+private:
+    TFormChat* m_form;
 };
 
-// The view's page: every navigation passes the window's handler first.
+// The view's page: every navigation passes the window's handler first. Text from a backup
+// reaches the page, so whatever got through as script must find no way out: the page loads
+// only files of its own private folder, and goes nowhere but the link schemes.
 class ChatWebPage final : public QWebEnginePage
 {
 public:
@@ -70,17 +118,19 @@ protected:
     {
         if (m_form->webHistoryBeforeNavigate(url.toString()))
             return false;
-        // A shared link followed in place would replace the conversation; it opens outside.
-        if (type == NavigationTypeLinkClicked && isWebAddress(url)) {
-            QDesktopServices::openUrl(url);
+        // Nothing replaces the conversation in the view: shared links open outside through a
+        // new window (target _blank), and a navigation anywhere else is refused.
+        Q_UNUSED(type);
+        const bool ownPage = url.isLocalFile() && QDir::cleanPath(url.toLocalFile()) ==
+                                                      QDir::cleanPath(m_form->session().tempFile());
+        if (!isMainFrame || !(ownPage || isBlankPageUrl(url)))
             return false;
-        }
         return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
     }
 
     QWebEnginePage* createWindow(WebWindowType) override
     {
-        return new LinkCatcherPage(profile(), this);
+        return new LinkCatcherPage(profile(), this, m_form);
     }
 
 private:
@@ -131,7 +181,17 @@ TFormChat::TFormChat(const QString& db, const QHash<QString, QString>& recordDic
 
     webHistory = new QWebEngineView(this);
     installChatSchemeHandler(webHistory->page()->profile());
-    webHistory->setPage(new ChatWebPage(webHistory->page()->profile(), this));
+    auto* page = new ChatWebPage(webHistory->page()->profile(), this);
+    m_guard = new TChatRequestGuard(m_session->tempPath(), this);
+    page->setUrlRequestInterceptor(m_guard);
+    QWebEngineSettings* settings = page->settings();
+    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    settings->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    // The page needs its own pictures; the guard keeps it to its own folder.
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    webHistory->setPage(page);
     webHistory->setContextMenuPolicy(Qt::NoContextMenu);
     connect(webHistory, &QWebEngineView::loadFinished, this, &TFormChat::pageShown);
 
@@ -149,6 +209,21 @@ TFormChat::TFormChat(const QString& db, const QHash<QString, QString>& recordDic
 }
 
 TFormChat::~TFormChat() = default;
+
+QList<QUrl> TFormChat::blockedRequests() const
+{
+    return m_guard ? m_guard->m_blocked : QList<QUrl>();
+}
+
+void TFormChat::openExternalLink(const QUrl& url)
+{
+    if (QDesktopServices::openUrl(url))
+        return;
+    // Said after the navigation hook has returned: no modal box inside the view's callback.
+    QTimer::singleShot(0, this, [this, url] {
+        showFailure(QStringLiteral("No program is set up to open %1").arg(url.toString()));
+    });
+}
 
 void TFormChat::setStoredCopyReader(std::function<QString(const QString& stored)> reader)
 {

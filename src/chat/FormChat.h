@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <QUrl>
 
@@ -19,6 +20,7 @@ class QToolButton;
 class QWebEngineView;
 class TChatSession;
 class TWorkFolder;
+class TChatRequestGuard;
 
 // The chat history window of one WeChat account: three contact lists on the left, the
 // conversation's page on the right.
@@ -59,6 +61,10 @@ public:
     std::function<void(const TExportFile&)> openVideo;
 
     const TChatSession& session() const { return *m_session; }
+    // What the page tried to load and was refused (anything outside its own folder).
+    QList<QUrl> blockedRequests() const;
+    // Opens a shared link in the user's browser; says so when nothing can open it.
+    void openExternalLink(const QUrl& url);
     // How the session reads the account's stored files (see TChatSession::GetRealFileName).
     void setStoredCopyReader(std::function<QString(const QString& stored)> reader);
 
@@ -85,7 +91,8 @@ private:
     void fillLists();
     void showFailure(const QString& text);
 
-    std::unique_ptr<TWorkFolder> m_work; // before m_session, which writes into it
+    std::unique_ptr<TWorkFolder> m_work;  // before m_session, which writes into it
+    TChatRequestGuard* m_guard = nullptr; // owned by the window
     std::unique_ptr<TChatSession> m_session;
     TFormProgress* FProgress = nullptr;
     bool m_busy = false;

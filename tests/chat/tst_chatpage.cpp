@@ -73,6 +73,8 @@ private slots:
     void oneSentText();
     void groupSender_data();
     void groupSender();
+    void hostileMemberCannotWriteMarkup_data();
+    void hostileMemberCannotWriteMarkup();
     void skippedTypesWriteNothing();
     void voiceLength_data();
     void voiceLength();
@@ -132,6 +134,45 @@ void TestChatPage::groupSender()
     QVERIFY2(b.page.contains(QStringLiteral("<div class=\"speech %1\">\r\n\t\t\t%2\r\n\t\t</div>")
                                  .arg(side, bubble)),
              qPrintable(body(b)));
+}
+
+void TestChatPage::hostileMemberCannotWriteMarkup_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<int>("type");
+    // Ids that are words of the page's own markup.
+    for (const char* id : {"div", "class", "src", "a", "img", "onclick", "speech"}) {
+        QTest::addRow("%s, text", id) << QString::fromLatin1(id) << 1;
+        QTest::addRow("%s, call", id) << QString::fromLatin1(id) << 50;
+    }
+}
+
+// A member whose id occurs in the page's markup and whose name is markup changes no tag: the
+// name shows as text, escaped once.
+void TestChatPage::hostileMemberCannotWriteMarkup()
+{
+    QFETCH(QString, id);
+    QFETCH(int, type);
+    const QString evil = QStringLiteral("<img src=x onerror=\"document.title='owned'\">");
+    const QString message = type == 1
+                                ? id + QStringLiteral(":\nhello")
+                                : id + QStringLiteral(":\n<voipinvitemsg><duration>5</duration>"
+                                                      "</voipinvitemsg>");
+    const qint64 t = localTime(2017, 1, 2, 3, 4, 5);
+    const Built hostile = build({{t, message, type, 1, 1}}, kGroup,
+                                {{id, QStringLiteral("Nick"), wechat::remarkRecord(evil), 3}});
+    const Built benign =
+        build({{t, QStringLiteral("wxid_q") + message.mid(id.size()), type, 1, 1}}, kGroup,
+              {{QStringLiteral("wxid_q"), QStringLiteral("Nick"),
+                wechat::remarkRecord(QStringLiteral("Q")), 3}});
+    QVERIFY(hostile.written && benign.written);
+    const QString page = body(hostile);
+    QVERIFY2(!page.contains(QStringLiteral("<img src=x")), qPrintable(page));
+    // In the sender line and in place of the id in the text, escaped once.
+    QCOMPARE(page.count(htmlEscape(evil)), type == 1 ? 2 : 1);
+    // The same tags as the page of a harmless member.
+    for (const char* tag : {"<div", "<img", "<a ", "onclick", "class="})
+        QCOMPARE(page.count(QLatin1String(tag)), body(benign).count(QLatin1String(tag)));
 }
 
 void TestChatPage::skippedTypesWriteNothing()

@@ -1,14 +1,15 @@
 #include "ChatFixture.h"
 #include "WebTestSupport.h"
+#include "backup/StoredCopies.h"
 #include "chat/ChatSchemes.h"
 #include "chat/ChatSession.h"
-#include "backup/StoredCopies.h"
 #include "chat/FormChat.h"
 #include "chat/FormChatList.h"
 #include "chat/WechatAction.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QImage>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
@@ -24,6 +25,7 @@ class TestChatWindow final : public QObject
 private slots:
     void initTestCase();
     void clickContactShowsPage();
+    void hostileScriptFindsNoWayOut();
     void navigationRouting_data();
     void navigationRouting();
     void chooser();
@@ -99,6 +101,63 @@ void TestChatWindow::clickContactShowsPage()
     QTRY_COMPARE_WITH_TIMEOUT(opened, form.session().tempFolder("Image") + QStringLiteral("3.jpg"),
                               10000);
     QCOMPARE(form.webHistory->url(), QUrl::fromLocalFile(form.session().tempFile()));
+}
+
+// Should script ever get into a page (everything from the backup is escaped, so it should not),
+// it can read no local file but the page's own media, open no window and go nowhere.
+void TestChatWindow::hostileScriptFindsNoWayOut()
+{
+    const QString secret = m_tmp.filePath(QStringLiteral("secret.png"));
+    QImage pixel(4, 4, QImage::Format_RGB32);
+    pixel.fill(Qt::red);
+    QVERIFY(pixel.save(secret));
+    const QString secretUrl = QUrl::fromLocalFile(secret).toString();
+
+    TFormChat form(m_fx->dbPath, m_fx->recordDict, m_fx->backupPath, m_fx->root);
+    form.InitFriends();
+    form.resize(1000, 800);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QSignalSpy shown(&form, &TFormChat::pageShown);
+    form.lstFriends->setCurrentRow(0);
+    form.lstFriendsItemClick(form.lstFriends);
+    QTRY_VERIFY_WITH_TIMEOUT(shown.count() >= 1, 30000);
+    QWebEnginePage* page = form.webHistory->page();
+    const QUrl pageUrl = form.webHistory->url();
+    QCOMPARE(pageUrl, QUrl::fromLocalFile(form.session().tempFile()));
+    // The page's own pictures load, as they must.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        runJs(page, "Array.from(document.images).every(i => i.complete && i.naturalWidth > 0)")
+            .toBool(),
+        10000);
+
+    runJs(page, QStringLiteral(R"(
+        window.probe = {};
+        fetch('%1').then(r => r.text()).then(t => probe.fetch = 'read ' + t.length,
+                                              e => probe.fetch = 'refused');
+        var x = new XMLHttpRequest();
+        x.onload = () => probe.xhr = 'read'; x.onerror = () => probe.xhr = 'refused';
+        try { x.open('GET', '%1'); x.send(); } catch (e) { probe.xhr = 'refused'; }
+        var img = new Image();
+        img.onload = () => probe.img = 'loaded'; img.onerror = () => probe.img = 'refused';
+        img.src = '%1';
+        probe.open = window.open('%1') === null ? 'refused' : 'opened';
+        true)")
+                    .arg(secretUrl));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        runJs(page, "!!(probe.fetch && probe.xhr && probe.img && probe.open)").toBool(), 10000);
+    QCOMPARE(runJs(page, "probe.fetch").toString(), QStringLiteral("refused"));
+    QCOMPARE(runJs(page, "probe.xhr").toString(), QStringLiteral("refused"));
+    QCOMPARE(runJs(page, "probe.img").toString(), QStringLiteral("refused"));
+    QCOMPARE(runJs(page, "probe.open").toString(), QStringLiteral("refused"));
+    QVERIFY(form.blockedRequests().contains(QUrl(secretUrl)));
+
+    // A navigation to another file, or to the web, leaves the conversation where it is.
+    for (const QString& target : {secretUrl, QStringLiteral("http://127.0.0.1:9/x")}) {
+        runJs(page, QStringLiteral("location.href = '%1'; true").arg(target));
+        QTest::qWait(300);
+        QCOMPARE(form.webHistory->url(), pageUrl);
+    }
 }
 
 void TestChatWindow::navigationRouting_data()
@@ -181,8 +240,7 @@ void TestChatWindow::chooser()
     QString single = m_fx->recordDict.value(account),
             singleRoot = QString(account).remove(QStringLiteral("DB/MM.sqlite"));
     TStoredCopies copies(m_fx->backupPath);
-    actWechatExecute(nullptr, {single}, {singleRoot}, single, singleRoot, m_fx->recordDict,
-                     copies);
+    actWechatExecute(nullptr, {single}, {singleRoot}, single, singleRoot, m_fx->recordDict, copies);
     QCOMPARE(opened, QStringLiteral("3 1"));
 
     // Cancel in the chooser leaves the current account as it was.

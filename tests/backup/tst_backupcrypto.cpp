@@ -201,6 +201,10 @@ void TestBackupCrypto::pbkdf2MatchesOpenSsl_data()
         << QByteArray("SHA1") << QByteArray("password") << QByteArray(20, '\x07') << 4097u << 20;
     QTest::newRow("sha256, 10000 rounds, 64 bytes")
         << QByteArray("SHA256") << QByteArray("p\0w", 3) << QByteArray("salt") << 10000u << 64;
+    QTest::newRow("sha1, empty password and salt")
+        << QByteArray("SHA1") << QByteArray() << QByteArray() << 100u << 32;
+    QTest::newRow("sha256, empty password, 3 blocks")
+        << QByteArray("SHA256") << QByteArray("") << QByteArray(20, '\0') << 2u << 80;
 }
 
 void TestBackupCrypto::pbkdf2MatchesOpenSsl()

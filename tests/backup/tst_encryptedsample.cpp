@@ -41,6 +41,8 @@ quint32 bigEndian32(QByteArrayView v)
 // What the catalog says about one entry, whichever its format.
 struct CatalogEntry
 {
+    QString domain;
+    QString path;
     int flags = 0;
     qint64 size = -1;
     quint32 protectionClass = 0;
@@ -73,6 +75,8 @@ std::map<QString, CatalogEntry> readMbdb(const QByteArray& bytes)
         string(isNull);
         string(isNull);
         CatalogEntry e;
+        e.domain = QString::fromUtf8(domain);
+        e.path = QString::fromUtf8(path);
         e.wrappedKey = string(isNull);
         if (pos + 40 > bytes.size())
             throw std::runtime_error("cut short");
@@ -106,11 +110,13 @@ std::map<QString, CatalogEntry> readManifestDb(const QString& path, QStringList&
         if (!db.open())
             problems << QStringLiteral("does not open");
         QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("select fileID, flags, file from Files")))
+        if (!q.exec(QStringLiteral("select fileID, flags, file, domain, relativePath from Files")))
             problems << QStringLiteral("no Files");
         while (q.next()) {
             CatalogEntry e;
             e.flags = q.value(1).toInt();
+            e.domain = q.value(3).toString();
+            e.path = q.value(4).toString();
             const std::optional<TMbFile> file = parseMbFile(q.value(2).toByteArray());
             if (!file) {
                 problems << q.value(0).toString() + QStringLiteral(": no MBFile");
@@ -261,6 +267,8 @@ void TestEncryptedSample::roundTrip()
         const QString id = SampleBackup::keyOf(e);
         QVERIFY2(entries.count(id), qPrintable(e.path));
         const CatalogEntry& c = entries.at(id);
+        QCOMPARE(c.domain, e.domain);
+        QCOMPARE(c.path, e.path);
         QCOMPARE(c.flags, int(e.kind));
         QCOMPARE(c.modified, e.lastModified.value_or(SampleBackup::kDefaultModified));
         if (e.kind != SampleBackup::File) {

@@ -1,14 +1,14 @@
 #include "backup/BackupCrypto.h"
-#define OPENSSL_SUPPRESS_DEPRECATED // HMAC_CTX: the loop of OpenSSL's own PBKDF2
 
 #include "util/Error.h"
 
 #include <QFile>
 #include <QIODevice>
 
+#include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
-#include <openssl/hmac.h>
+#include <openssl/params.h>
 
 #include <cstring>
 #include <memory>
@@ -166,14 +166,22 @@ std::optional<TSecret> pbkdf2(QByteArrayView password, QByteArrayView salt, quin
                                                       : nullptr;
     if (!md || keyLength <= 0 || iterations == 0)
         throw Error(QStringLiteral("unsupported key derivation"));
-    const int mdLength = EVP_MD_get_size(md);
+    const size_t mdLength = size_t(EVP_MD_get_size(md));
 
-    // The loop of OpenSSL's own PKCS5_PBKDF2_HMAC (one HMAC context keyed once, reset for every
-    // round), with a look at cancel every few thousand rounds: ten million rounds take seconds.
-    std::unique_ptr<HMAC_CTX, decltype(&HMAC_CTX_free)> keyed(HMAC_CTX_new(), HMAC_CTX_free);
-    std::unique_ptr<HMAC_CTX, decltype(&HMAC_CTX_free)> round(HMAC_CTX_new(), HMAC_CTX_free);
-    if (!keyed || !round ||
-        !HMAC_Init_ex(keyed.get(), password.data(), int(password.size()), md, nullptr))
+    // The loop of OpenSSL's own PBKDF2 (one HMAC keyed once, re-initialised without a key for
+    // every round), with a look at cancel every few thousand rounds: ten million take seconds.
+    using MacPointer = std::unique_ptr<EVP_MAC, decltype(&EVP_MAC_free)>;
+    using MacContextPointer = std::unique_ptr<EVP_MAC_CTX, decltype(&EVP_MAC_CTX_free)>;
+    const MacPointer mac(EVP_MAC_fetch(nullptr, OSSL_MAC_NAME_HMAC, nullptr), EVP_MAC_free);
+    const MacContextPointer keyed(mac ? EVP_MAC_CTX_new(mac.get()) : nullptr, EVP_MAC_CTX_free);
+    OSSL_PARAM params[] = {
+        OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, const_cast<char*>(digest), 0),
+        OSSL_PARAM_construct_end()};
+    // An empty password is a key of no bytes, not a missing key (which HMAC would refuse).
+    static const unsigned char kNoBytes = 0;
+    const auto* passwordBytes =
+        password.isEmpty() ? &kNoBytes : reinterpret_cast<const unsigned char*>(password.data());
+    if (!keyed || EVP_MAC_init(keyed.get(), passwordBytes, size_t(password.size()), params) != 1)
         throw Error(QStringLiteral("the key derivation could not start"));
 
     std::vector<unsigned char> out(size_t(keyLength), 0);
@@ -185,11 +193,14 @@ std::optional<TSecret> pbkdf2(QByteArrayView password, QByteArrayView salt, quin
     for (quint32 block = 1, done = 0; done < quint32(keyLength); ++block) {
         const unsigned char counter[4] = {uchar(block >> 24), uchar(block >> 16), uchar(block >> 8),
                                           uchar(block)};
-        unsigned int n = 0;
-        if (!HMAC_CTX_copy(round.get(), keyed.get()) ||
-            !HMAC_Update(round.get(), reinterpret_cast<const uchar*>(salt.data()),
-                         size_t(salt.size())) ||
-            !HMAC_Update(round.get(), counter, 4) || !HMAC_Final(round.get(), u, &n)) {
+        // Each block starts from a copy of the keyed context.
+        const MacContextPointer round(EVP_MAC_CTX_dup(keyed.get()), EVP_MAC_CTX_free);
+        size_t n = 0;
+        if (!round ||
+            EVP_MAC_update(round.get(), reinterpret_cast<const uchar*>(salt.data()),
+                           size_t(salt.size())) != 1 ||
+            EVP_MAC_update(round.get(), counter, 4) != 1 ||
+            EVP_MAC_final(round.get(), u, &n, sizeof u) != 1) {
             wipe();
             throw Error(QStringLiteral("the key derivation failed"));
         }
@@ -201,8 +212,9 @@ std::optional<TSecret> pbkdf2(QByteArrayView password, QByteArrayView salt, quin
                 wipe();
                 return std::nullopt;
             }
-            if (!HMAC_Init_ex(round.get(), nullptr, 0, nullptr, nullptr) ||
-                !HMAC_Update(round.get(), u, size_t(mdLength)) || !HMAC_Final(round.get(), u, &n)) {
+            if (EVP_MAC_init(round.get(), nullptr, 0, nullptr) != 1 ||
+                EVP_MAC_update(round.get(), u, mdLength) != 1 ||
+                EVP_MAC_final(round.get(), u, &n, sizeof u) != 1) {
                 wipe();
                 throw Error(QStringLiteral("the key derivation failed"));
             }

@@ -83,7 +83,7 @@ std::optional<TMbFile> parseMbFile(QByteArrayView blob)
         return std::nullopt;
 
     TMbFile result;
-    if (const auto size = integer(archive.value(file, "Size")))
+    if (const auto size = integer(archive.value(file, "Size")); size && *size >= 0)
         result.size = *size;
     if (const auto clas = integer(archive.value(file, "ProtectionClass"));
         clas && *clas >= 0 && *clas <= std::numeric_limits<quint32>::max())

@@ -69,6 +69,33 @@ QByteArray encrypt(const QByteArray& plain, const QByteArray& key, bool pad = tr
     return out;
 }
 
+// A binary property list put together byte by byte (one-byte references and offsets), for
+// damage that libplist's writer cannot make.
+QByteArray binaryList(const QList<QByteArray>& objects, int top = 0)
+{
+    QByteArray out("bplist00");
+    QByteArray offsets;
+    for (const QByteArray& object : objects) {
+        offsets.append(char(out.size()));
+        out += object;
+    }
+    const int table = int(out.size());
+    out += offsets;
+    auto be64 = [](quint64 v) {
+        QByteArray b;
+        for (int shift = 56; shift >= 0; shift -= 8)
+            b.append(char((v >> shift) & 0xff));
+        return b;
+    };
+    return out + QByteArray(6, '\0') + '\x01' + '\x01' + be64(quint64(objects.size())) +
+           be64(quint64(top)) + be64(quint64(table));
+}
+
+QByteArray ascii(const char* text)
+{
+    return char(0x50 | int(qstrlen(text))) + QByteArray(text);
+}
+
 } // namespace
 
 class TestBackupCrypto : public QObject
@@ -90,6 +117,8 @@ private slots:
     void mbFileFromTheRealBackup();
     void hostileMbFiles_data();
     void hostileMbFiles();
+    void damagedBinaryLists_data();
+    void damagedBinaryLists();
 };
 
 void TestBackupCrypto::zeroKeybagKnownAnswers()
@@ -201,6 +230,10 @@ void TestBackupCrypto::pbkdf2MatchesOpenSsl_data()
         << QByteArray("SHA1") << QByteArray("password") << QByteArray(20, '\x07') << 4097u << 20;
     QTest::newRow("sha256, 10000 rounds, 64 bytes")
         << QByteArray("SHA256") << QByteArray("p\0w", 3) << QByteArray("salt") << 10000u << 64;
+    QTest::newRow("sha1, empty password and salt")
+        << QByteArray("SHA1") << QByteArray() << QByteArray() << 100u << 32;
+    QTest::newRow("sha256, empty password, 3 blocks")
+        << QByteArray("SHA256") << QByteArray("") << QByteArray(20, '\0') << 2u << 80;
 }
 
 void TestBackupCrypto::pbkdf2MatchesOpenSsl()
@@ -470,6 +503,55 @@ void TestBackupCrypto::hostileMbFiles()
         QVERIFY(file->encryptionKey.isEmpty());
         QVERIFY(!file->lastModified);
     }
+}
+
+void TestBackupCrypto::damagedBinaryLists_data()
+{
+    QTest::addColumn<QByteArray>("blob");
+    QTest::addColumn<bool>("parses");
+    QTest::addColumn<qint64>("size");
+    // Objects 0 to 6: {$objects: 2, $top: 3}, "$objects", $objects, {root: 6}, "$top", "root",
+    // UID 1; the MBFile {Size: 9} is object 7 and "Size" object 8.
+    const QByteArray head = QByteArray("\xD2\x01\x04\x02\x03", 5);
+    auto archive = [&](const QByteArray& objects, const QList<QByteArray>& rest) {
+        return binaryList(QList<QByteArray>{head, ascii("$objects"), objects,
+                                            QByteArray("\xD1\x05\x06", 3), ascii("$top"),
+                                            ascii("root"), QByteArray("\x80\x01", 2)} +
+                          rest);
+    };
+    const QList<QByteArray> mbFile = {QByteArray("\xD1\x08\x09", 3), ascii("Size"),
+                                      QByteArray("\x10\x2a", 2)};
+    const QByteArray good = archive(QByteArray("\xA2\x05\x07", 3), mbFile);
+    QTest::newRow("whole") << good << true << qint64(42);
+    QTest::newRow("cut in the offsets") << good.left(good.size() - 34) << false << qint64(-1);
+    QTest::newRow("cut in half") << good.left(good.size() / 2) << false << qint64(-1);
+    QTest::newRow("objects in themselves")
+        << archive(QByteArray("\xA2\x05\x02", 3), mbFile) << false << qint64(-1);
+    QTest::newRow("MBFile in itself")
+        << archive(QByteArray("\xA2\x05\x07", 3), {QByteArray("\xD1\x08\x07", 3), ascii("Size")})
+        << false << qint64(-1);
+    QTest::newRow("reference past the objects")
+        << archive(QByteArray("\xA2\x05\x29", 3), mbFile) << false << qint64(-1);
+    QByteArray offsetPastEnd = good;
+    offsetPastEnd[offsetPastEnd.size() - 32 - 3] = char(0xF0); // the MBFile's offset
+    QTest::newRow("offset past the end") << offsetPastEnd << false << qint64(-1);
+    // A size of 2^64 - 1 reads as a negative number: no size rather than a nonsense one.
+    QTest::newRow("negative size")
+        << archive(QByteArray("\xA2\x05\x07", 3),
+                   {QByteArray("\xD1\x08\x09", 3), ascii("Size"),
+                    QByteArray("\x13\xff\xff\xff\xff\xff\xff\xff\xff", 9)})
+        << true << qint64(-1);
+}
+
+void TestBackupCrypto::damagedBinaryLists()
+{
+    QFETCH(QByteArray, blob);
+    QFETCH(bool, parses);
+    QFETCH(qint64, size);
+    const auto file = parseMbFile(blob);
+    QCOMPARE(bool(file), parses);
+    if (file)
+        QCOMPARE(file->size, size);
 }
 
 QTEST_GUILESS_MAIN(TestBackupCrypto)

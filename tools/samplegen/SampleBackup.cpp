@@ -224,6 +224,8 @@ void SampleBackup::write(const QString& folder) const
         writeManifestDb(manifest, k);
         if (keys && catalog == Catalog::Db) {
             // The whole catalog is encrypted with a key of class 4, kept in Manifest.plist.
+            if (QFile::exists(manifest + QStringLiteral("-wal")))
+                fail(QStringLiteral("%1 still has rows in its -wal").arg(manifest));
             QFile in(manifest);
             if (!in.open(QIODevice::ReadOnly))
                 fail(QStringLiteral("cannot read %1").arg(manifest));
@@ -457,6 +459,9 @@ void SampleBackup::writeManifestDb(const QString& file, const FileKeys* keys) co
         }
         if (!db.commit())
             fail(db.lastError().text());
+        // Every row into the main file: an encrypted catalog is one file, with no -wal beside it.
+        if (walCatalog)
+            exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
         q.finish();
         db.close();
     }

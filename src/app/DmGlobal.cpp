@@ -1,5 +1,6 @@
 #include "app/DmGlobal.h"
 
+#include "tables/PersonalDataQueries.h"
 #include "util/Sqlite.h"
 
 #include <QAtomicInt>
@@ -29,6 +30,7 @@ void TdmGlobal::openDatabase(const QString& file)
 {
     qrySQL = QSqlQuery(); // a live query would keep the old file busy
     openReadOnlyDatabase(connSqlite, file);
+    registerMessageFunctions(connSqlite);
     qrySQL = QSqlQuery(connSqlite);
     qrySQL.setForwardOnly(true);
 }

@@ -219,18 +219,6 @@ void TBackupFileManager::parseMbdb()
     }
 }
 
-namespace {
-
-sqlite3* sqliteHandle(const QSqlDatabase& db)
-{
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3* const*>(handle.constData());
-}
-
-} // namespace
-
 void TBackupFileManager::parseSqlite()
 {
     QSqlQuery& query = m_dm.qrySQL;

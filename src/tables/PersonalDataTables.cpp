@@ -2,12 +2,16 @@
 
 #include "tables/FormSQL.h"
 #include "tables/PersonalDataQueries.h"
+#include "util/Sqlite.h"
 
 #include <QStringList>
 
 void showSmsTable(TdmGlobal& dm, const QString& smsDb, QWidget* parent)
 {
-    const QStringList statements = smsStatements();
+    // Databases before iOS 6 have no attributedBody; the statement reads it only where it is.
+    const QStringList columns = tableColumns(smsDb, QStringLiteral("message"));
+    const QStringList statements =
+        smsStatements(columns.isEmpty() || columns.contains(QLatin1String("attributedBody")));
     ShowSQLForm(dm, smsDb, statements, parent);
 }
 

@@ -3,10 +3,15 @@
 #include "util/Error.h"
 #include "util/WorkFolder.h"
 
+#include <QAtomicInt>
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QUrl>
+
+#include <sqlite3.h>
 
 QString readOnlyUri(const QString& path)
 {
@@ -41,4 +46,35 @@ QString describeSqlError(const QSqlError& error, const QString& path)
     if (text.contains(QLatin1String("database disk image is malformed")))
         return QStringLiteral("%1 is damaged (database disk image is malformed)").arg(path);
     return QStringLiteral("%1: %2").arg(path, text);
+}
+
+sqlite3* sqliteHandle(const QSqlDatabase& db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3* const*>(handle.constData());
+}
+
+QStringList tableColumns(const QString& path, const QString& table)
+{
+    static QAtomicInt counter;
+    const QString name = QStringLiteral("ferrowick-columns-%1").arg(counter.fetchAndAddRelaxed(1));
+    QStringList columns;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        try {
+            openReadOnlyDatabase(db, path);
+            QSqlQuery q(db);
+            q.prepare(QStringLiteral("SELECT name FROM pragma_table_info(?)"));
+            q.addBindValue(table);
+            if (q.exec())
+                while (q.next())
+                    columns << q.value(0).toString();
+        } catch (const Error&) {
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return columns;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QSqlDatabase;
 class QSqlError;
@@ -17,3 +18,11 @@ void openReadOnlyDatabase(QSqlDatabase& db, const QString& path);
 // A readable message for a failed statement on the database file at path: the driver's
 // own text where it is clear, plainer words where it is cryptic.
 QString describeSqlError(const QSqlError& error, const QString& path);
+
+struct sqlite3;
+// The SQLite handle under a QSQLITE connection, or nullptr when it is not open.
+sqlite3* sqliteHandle(const QSqlDatabase& db);
+
+// The column names of table in the database at path (opened read-only as above, on a connection
+// of its own); empty when the file or the table cannot be read.
+QStringList tableColumns(const QString& path, const QString& table);

@@ -559,7 +559,7 @@ void TestFormMain::wizardOpensRecordTables_data()
 {
     QTest::addColumn<QString>("action");
     QTest::addColumn<QString>("column"); // a column the window must show
-    QTest::newRow("SMS") << "actSms" << "text";
+    QTest::newRow("SMS") << "actSms" << "Text";
     QTest::newRow("Call History") << "actCallHis" << "address";
     QTest::newRow("Notes") << "actNotes" << "ZTITLE";
     QTest::newRow("Contact") << "actContact" << "value";

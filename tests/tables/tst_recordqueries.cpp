@@ -5,7 +5,13 @@
 #include "tables/QueryResult.h"
 #include "util/Error.h"
 
+#include "AttributedBody.h"
+
+#include <QDateTime>
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -48,6 +54,9 @@ private slots:
     void twoDatabasesInARow();
     void csvRunsTheQueryAgainWithTheAttachInEffect();
     void attachStatementQuotesThePath();
+    void smsDatesAndTexts_data();
+    void smsDatesAndTexts();
+    void realIos14Sms();
 
 private:
     std::unique_ptr<PhoneBackupFixture> m_backup;
@@ -72,20 +81,18 @@ void TestRecordQueries::tables_data()
     QTest::addColumn<Rows>("rows");
     const PhoneBackupFixture& b = *m_backup;
 
-    // The message dated 0 is 2001-01-01 00:00 moved back six hours; the group message without
-    // a handle is absent.
+    // Dates in the test's time zone (UTC+8); the message dated 0 has no date; the group
+    // message without a handle is absent.
     QTest::newRow("sms")
-        << b.sms << smsStatements()
-        << QStringList{text("datetime(message.date, 'unixepoch', '+31 years', '-6 hours')"),
-                       text("id"), text("text")}
+        << b.sms << smsStatements() << QStringList{text("Date"), text("Number"), text("Text")}
         << Rows{
-               {text("2000-12-31 18:00:00"), text("+14155550123"), text("Happy new millennium!")},
-               {text("2013-12-17 13:06:40"), text("+8613800138000"), text("晚上一起吃饭吗？")},
-               {text("2013-12-17 13:11:50"), text("+8613800138000"), text("好的，七点见 😊")},
-               {text("2014-04-23 20:40:00"), text("zoe.mueller@example.de"),
+               {QString(), text("+14155550123"), text("Happy new millennium!")},
+               {text("2013-12-18 03:06:40"), text("+8613800138000"), text("晚上一起吃饭吗？")},
+               {text("2013-12-18 03:11:50"), text("+8613800138000"), text("好的，七点见 😊")},
+               {text("2014-04-24 10:40:00"), text("zoe.mueller@example.de"),
                 text("Milk, eggs, bread\nand coffee")},
-               {text("2014-08-17 14:26:40"), text("+8613800138000"), QString()},
-               {text("2014-12-11 08:13:20"), text("+14155550123"), text("She said \"on my way\"")}};
+               {text("2014-08-18 04:26:40"), text("+8613800138000"), QString()},
+               {text("2014-12-11 22:13:20"), text("+14155550123"), text("She said \"on my way\"")}};
 
     // Call 1000000000 is 2001-09-09 01:46:40 UTC moved back three hours; the call of person -1
     // is absent; the address book is attached from a folder whose name holds a quote.
@@ -267,6 +274,105 @@ void TestRecordQueries::attachStatementQuotesThePath()
     QCOMPARE(statement,
              QStringLiteral(
                  "attach 'file:///tmp/it''s%20here/a%20b%231%3F.db?mode=ro&immutable=1' as ab;"));
+}
+
+void TestRecordQueries::smsDatesAndTexts_data()
+{
+    QTest::addColumn<qint64>("date");
+    QTest::addColumn<QVariant>("text");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("shownDate");
+    QTest::addColumn<QString>("shownText");
+    const QVariant none(QMetaType::fromType<QString>());
+    // 2020-05-06 07:08:09 UTC is 610441689 s after 2001; shown at UTC+8.
+    QTest::newRow("seconds") << qint64(610441689) << QVariant("a") << QByteArray()
+                             << "2020-05-06 15:08:09"
+                             << "a";
+    QTest::newRow("nanoseconds") << qint64(610441689) * 1000000000 + 999999999 << QVariant("b")
+                                 << QByteArray() << "2020-05-06 15:08:09"
+                                 << "b";
+    QTest::newRow("zero is no date")
+        << qint64(0) << QVariant("c") << QByteArray() << QString() << "c";
+    QTest::newRow("before 2001") << qint64(-86400) << QVariant("d") << QByteArray()
+                                 << "2000-12-31 08:00:00"
+                                 << "d";
+    QTest::newRow("text only in attributedBody")
+        << qint64(610441689) << none << attributedBodyFor(QStringLiteral("in the body 你好"))
+        << "2020-05-06 15:08:09" << QStringLiteral("in the body 你好");
+    QTest::newRow("text wins over attributedBody")
+        << qint64(610441689) << QVariant("plain") << attributedBodyFor(QStringLiteral("body"))
+        << "2020-05-06 15:08:09"
+        << "plain";
+    QTest::newRow("unreadable attributedBody")
+        << qint64(610441689) << none << QByteArray("\x04\x0bstreamtyped\x81")
+        << "2020-05-06 15:08:09" << QString();
+}
+
+void TestRecordQueries::smsDatesAndTexts()
+{
+    QFETCH(qint64, date);
+    QFETCH(QVariant, text);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, shownDate);
+    QFETCH(QString, shownText);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("sms.db");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "maker");
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec("CREATE TABLE handle (ROWID INTEGER PRIMARY KEY, id TEXT)"));
+        QVERIFY(q.exec("CREATE TABLE message (ROWID INTEGER PRIMARY KEY, text TEXT, "
+                       "attributedBody BLOB, handle_id INTEGER, date INTEGER)"));
+        QVERIFY(q.exec("INSERT INTO handle VALUES (1, '+100')"));
+        QVERIFY(q.prepare("INSERT INTO message VALUES (1, ?, ?, 1, ?)"));
+        q.addBindValue(text);
+        q.addBindValue(body.isNull() ? QVariant(QMetaType::fromType<QByteArray>())
+                                     : QVariant(body));
+        q.addBindValue(date);
+        QVERIFY(q.exec());
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("maker");
+    TdmGlobal dm;
+    QueryResult result;
+    runStatements(dm, path, smsStatements(), result);
+    QCOMPARE(rowsOf(result), (Rows{{shownDate, QStringLiteral("+100"), shownText}}));
+}
+
+// The real iOS 14 database: its date counts nanoseconds.
+void TestRecordQueries::realIos14Sms()
+{
+    const QString sms =
+        QStringLiteral(FERROWICK_REAL_BACKUPS "/ios14-manifest-db/3d/"
+                                              "3d0d7e5fb2ce288813306e4d4636395e047a3d28");
+    if (!QFile::exists(sms))
+        QSKIP("the real backup is not beside the clone");
+    TdmGlobal dm;
+    QueryResult result;
+    runStatements(dm, sms, smsStatements(), result);
+    QCOMPARE(result.rowCount(), 1);
+    // The same instant from the raw column, counted here with Qt rather than SQL.
+    qint64 raw = 0;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "raw");
+        db.setConnectOptions("QSQLITE_OPEN_URI;QSQLITE_OPEN_READONLY");
+        db.setDatabaseName("file:" + sms + "?mode=ro&immutable=1");
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec("SELECT date FROM message") && q.next());
+        raw = q.value(0).toLongLong();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("raw");
+    QVERIFY2(raw > 100000000000, "a nanosecond count");
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(raw / 1000000000 + 978307200);
+    QCOMPARE(result.cell(0, 0), when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    QVERIFY(when.date().year() >= 2010 && when.date().year() <= 2021);
+    QVERIFY(!result.cell(0, 1).isEmpty());
+    QVERIFY(!result.cell(0, 2).isEmpty());
+    dm.closeDatabase();
 }
 
 QTEST_GUILESS_MAIN(TestRecordQueries)

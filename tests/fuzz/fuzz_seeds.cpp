@@ -1,5 +1,6 @@
 // Writes the seed corpus of every fuzz target into FOLDER/<target>/, from the project's own
 // sample-backup generator (and the real keybag beside the clone, when it is there).
+#include "AttributedBody.h"
 #include "SampleBackup.h"
 #include "SampleEncryption.h"
 
@@ -99,5 +100,11 @@ int main(int argc, char* argv[])
           "<voipmsg><duration>3725</duration></voipmsg>",
           "wxid_abc:\n<msg><voicemsg voicelength=\"1499\"/></msg>"})
         seed(out, "chatpayload", QByteArray(payload));
+    for (const QString& text : {QStringLiteral("hi"), QString(200, QChar(0x4F60)),
+                                QStringLiteral("\uFFFC photo")})
+        seed(out, "typedstream", attributedBodyFor(text));
+    const QDir real(QStringLiteral(FERROWICK_SOURCE_DIR "/../shared/real-data/typedstream"));
+    for (const QString& name : real.entryList({QStringLiteral("*.bin")}))
+        seed(out, "typedstream", readFile(real.filePath(name)));
     return 0;
 }

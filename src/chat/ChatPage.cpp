@@ -36,13 +36,15 @@ const QString kThumbStart =
     QStringLiteral("<IMG style=\"cursor:hand;max-width:150px;max-height:150px\" src=\"");
 const QString kImageThumbEnd = QStringLiteral(
     "\" onclick=\"location.href='image://%REPLACE_NAME%';\" style=\"cursor: pointer;\">");
+// The play icon sits over the thumbnail: its class must name the play-button rule, and the
+// thumbnail's tag closes once, or a stray ">" shows below the picture.
 const QString kVideoBlock = QStringLiteral(
     "<div class=\"block\" onclick=\"location.href='video://%REPLACE%';\" style=\"cursor: "
-    "pointer;\"><span class=\"play-button\\\" onclick=\"location.href='video://%REPLACE%';\" "
+    "pointer;\"><span class=\"play-button\" onclick=\"location.href='video://%REPLACE%';\" "
     "style=\"cursor: pointer;\"><span onclick=\"location.href='video://%REPLACE%';\" "
     "style=\"cursor: pointer;\"></span></span></div>\r\n");
 const QString kVideoThumbEnd = QStringLiteral(
-    "\" onclick=\"location.href='video://%REPLACE_NAME%';\" style=\"cursor: pointer;\">>");
+    "\" onclick=\"location.href='video://%REPLACE_NAME%';\" style=\"cursor: pointer;\">");
 
 const QString kVoiceLenLeft =
     QStringLiteral("\t\t<div class=\"audio_len left\">%REPLACE%</div>\r\n");
@@ -200,12 +202,12 @@ QString videoMessageHtml(const QString& thumbStored, const QString& videoName)
                 videoName);
 }
 
-QString voiceMessageHtml(bool sent, int seconds, const QString& playName)
+QString voiceMessageHtml(bool sent, std::optional<int> seconds, const QString& playName)
 {
-    const QString lengthText = QString::number(seconds) + QLatin1Char('"');
+    const QString lengthText = seconds ? QString::number(*seconds) + QLatin1Char('"') : QString();
     QString c = sent ? fill(kVoiceLenRight, kReplace, lengthText) + kVoiceIconRight + kVoiceBarRight
                      : fill(kVoiceLenLeft, kReplace, lengthText) + kVoiceIconLeft + kVoiceBarLeft;
-    c.replace(kReplaceWidth, QString::number(voiceWidth(seconds)));
+    c.replace(kReplaceWidth, QString::number(voiceWidth(seconds.value_or(0))));
     c.replace(kReplaceName, playName);
     return c;
 }
@@ -241,7 +243,14 @@ QString callHtml(const QString& message, const PayloadFailure& failure)
         d = selectText(doc, "//duration");
     if (d.isEmpty())
         d = QStringLiteral("0");
-    const int secs = toInteger(d);
+    int secs = 0;
+    try {
+        secs = toInteger(d);
+    } catch (const Error& e) {
+        // One unreadable call does not end the conversation: it shows as 0:0:0.
+        if (failure)
+            failure(QStringLiteral("Unreadable call duration: %1").arg(e.message()));
+    }
     const int h = secs / 3600;
     const int mi = secs / 60 - h * 60;
     const int s = secs - h * 3600 - mi * 60;

@@ -16,6 +16,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
+#include <optional>
 
 namespace {
 
@@ -181,30 +183,53 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
     qint64 n = 0;
     QElapsedTimer pace;
     pace.start();
+    std::vector<QString> pageFiles;
     while (query.next()) {
         const QString date = query.value(0).toString();
         const QString raw = query.value(cMessage).toString();
-        const int t = query.value(cType).toInt();
-        const bool sent = query.value(cDes).toInt() == 0;
+        bool typeOk = false;
+        const qint64 type = query.value(cType).toLongLong(&typeOk);
+        // A code outside 32 bits is none WeChat writes; cut to int it would pose as another type.
+        const bool known = typeOk && type >= INT32_MIN && type <= INT32_MAX;
+        if (!known) {
+            ++n;
+            continue;
+        }
+        const int t = int(type);
+        const bool sent = query.value(cDes).toLongLong() == 0;
         const qint64 id = query.value(cId).toLongLong();
 
+        // Whether c is the message's own text (escaped), so that a group sender's id heads it.
+        bool text = false;
         QString c;
         bool skip = false;
         switch (t) {
         case 1:
-            if (raw.startsWith(QLatin1String("<mmreader>")))
+            if (raw.startsWith(QLatin1String("<mmreader>"))) {
                 skip = true;
-            else
+            } else {
+                text = true;
                 c = htmlEscape(raw);
+            }
             break;
         case 3: {
             const ImageMessage image = PrepareImageMessage(h, id);
             c = imageMessageHtml(image.thumbCopy, image.imageName);
+            pageFiles.push_back(image.thumbCopy);
             break;
         }
         case 34: {
             const QString playName = PrepareVoiceMessage(h, id, hooks.pumpEvents);
-            c = voiceMessageHtml(sent, voiceSeconds(raw), playName);
+            std::optional<int> seconds;
+            try {
+                seconds = voiceSeconds(raw);
+            } catch (const Error& e) {
+                // The voice still plays; only its length label is unknown.
+                if (hooks.showMessage)
+                    hooks.showMessage(
+                        QStringLiteral("Unreadable voice message %1: %2").arg(id).arg(e.message()));
+            }
+            c = voiceMessageHtml(sent, seconds, playName);
             break;
         }
         case 42:
@@ -216,6 +241,7 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
         case 62: {
             const VideoMessage video = PrepareVideoMessage(h, id);
             c = videoMessageHtml(video.thumbStored, video.videoName);
+            pageFiles.push_back(video.thumbStored);
             break;
         }
         case 49:
@@ -225,6 +251,7 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
             c = callHtml(raw, hooks.showMessage);
             break;
         default:
+            text = true;
             c = htmlEscape(raw);
         }
         ++n;
@@ -253,7 +280,10 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
                     name = trimControls(sender->RemarkName).isEmpty() ? sender->NickName
                                                                       : sender->RemarkName;
                 who = htmlEscape(name);
-                c.replace(htmlEscape(s), who);
+                // The name takes the id's place at the head of the text only: replaced across
+                // the entry, an id like "src" would rewrite the page's own tags.
+                if (text && colon > 0)
+                    c = who + htmlEscape(raw.mid(colon));
             }
             header = who + QStringLiteral("  ") + date;
         }
@@ -266,6 +296,9 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
     if (page.isEmpty())
         return false;
     page.save(FTempFile);
+    m_pageFiles.clear();
+    for (const QString& file : pageFiles)
+        m_pageFiles.insert(QDir::cleanPath(file));
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "chat/FriendInfo.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -66,6 +67,10 @@ public:
     QString PrepareVoiceMessage(const QString& h, qint64 id,
                                 const std::function<void()>& pumpEvents);
 
+    // The local files the last written page shows (thumbnails), cleaned paths: all the page
+    // itself may load besides its own file.
+    const QSet<QString>& pageFiles() const { return m_pageFiles; }
+
     const QString& tempPath() const { return FTempPath; }
     const QString& tempFile() const { return FTempFile; }
     QString tempFolder(const char* name) const
@@ -87,4 +92,5 @@ private:
     std::vector<std::unique_ptr<TFriendInfo>> m_friends; // owns every row read
     std::unordered_map<QString, TFriendInfo*> FFriendsList;
     std::array<std::vector<const TFriendInfo*>, 3> m_listed;
+    QSet<QString> m_pageFiles;
 };

@@ -212,7 +212,7 @@ QString voiceMessageHtml(bool sent, std::optional<int> seconds, const QString& p
     return c;
 }
 
-QString sharedLinkHtml(const QString& message, const PayloadFailure& failure)
+QString sharedLinkHtml(const QString& message, const PayloadFailure& failure, QString* linked)
 {
     const qsizetype msg = message.indexOf(QLatin1String("<msg>"));
     const QString x = msg >= 0 ? message.mid(msg) : message;
@@ -230,8 +230,11 @@ QString sharedLinkHtml(const QString& message, const PayloadFailure& failure)
     const QUrl parsed(address);
     const QString scheme = parsed.scheme().toLower();
     if (!address.isEmpty() && parsed.isValid() &&
-        (scheme == QLatin1String("http") || scheme == QLatin1String("https")))
+        (scheme == QLatin1String("http") || scheme == QLatin1String("https"))) {
+        if (linked)
+            *linked = address;
         return kLinkWithAddress.arg(htmlEscape(url), htmlEscape(title), htmlEscape(des));
+    }
     return kLinkWithoutAddress.arg(htmlEscape(title), htmlEscape(des));
 }
 

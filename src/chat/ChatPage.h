@@ -27,8 +27,9 @@ QString voiceMessageHtml(bool sent, std::optional<int> seconds, const QString& p
 using PayloadFailure = std::function<void(const QString& text)>;
 
 // Type 49: a shared link, or the live-location notice. Only http and https addresses become
-// links; the address, title and description are escaped.
-QString sharedLinkHtml(const QString& message, const PayloadFailure& failure);
+// links; the address, title and description are escaped. A link made sets *address to it.
+QString sharedLinkHtml(const QString& message, const PayloadFailure& failure,
+                       QString* address = nullptr);
 // Type 50: the call's duration as h:m:s. A duration that is no integer is reported as a
 // failure and reads 0.
 QString callHtml(const QString& message, const PayloadFailure& failure);

@@ -184,6 +184,7 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
     QElapsedTimer pace;
     pace.start();
     std::vector<QString> pageFiles;
+    std::vector<QString> pageLinks;
     while (query.next()) {
         const QString date = query.value(0).toString();
         const QString raw = query.value(cMessage).toString();
@@ -244,9 +245,13 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
             pageFiles.push_back(video.thumbStored);
             break;
         }
-        case 49:
-            c = sharedLinkHtml(raw, hooks.showMessage);
+        case 49: {
+            QString address;
+            c = sharedLinkHtml(raw, hooks.showMessage, &address);
+            if (!address.isEmpty())
+                pageLinks.push_back(address);
             break;
+        }
         case 50:
             c = callHtml(raw, hooks.showMessage);
             break;
@@ -299,6 +304,7 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
     m_pageFiles.clear();
     for (const QString& file : pageFiles)
         m_pageFiles.insert(QDir::cleanPath(file));
+    m_pageLinks = QStringList(pageLinks.begin(), pageLinks.end());
     return true;
 }
 

@@ -70,6 +70,8 @@ public:
     // The local files the last written page shows (thumbnails), cleaned paths: all the page
     // itself may load besides its own file.
     const QSet<QString>& pageFiles() const { return m_pageFiles; }
+    // The addresses of the shared links on the last written page, as they were written.
+    const QStringList& pageLinks() const { return m_pageLinks; }
 
     const QString& tempPath() const { return FTempPath; }
     const QString& tempFile() const { return FTempFile; }
@@ -93,4 +95,5 @@ private:
     std::unordered_map<QString, TFriendInfo*> FFriendsList;
     std::array<std::vector<const TFriendInfo*>, 3> m_listed;
     QSet<QString> m_pageFiles;
+    QStringList m_pageLinks;
 };

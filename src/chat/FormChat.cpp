@@ -13,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QMutex>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
@@ -20,6 +21,8 @@
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+#include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
 
 #include <algorithm>
@@ -34,33 +37,88 @@ bool isWebAddress(const QUrl& url)
     return scheme == QLatin1String("http") || scheme == QLatin1String("https");
 }
 
+// A web address in one form for comparing: the page's href and the address the view reports
+// may differ in the host's case, an empty path and dot segments.
+QUrl comparable(const QUrl& url)
+{
+    QUrl out = url.adjusted(QUrl::NormalizePathSegments | QUrl::RemoveFragment);
+    if (out.path().isEmpty())
+        out.setPath(QStringLiteral("/"));
+    return out;
+}
+
+// Every request of the chat view's profile passes here: the page may load its own file and the
+// pictures it shows, nothing else, so script on it reads no other file and reaches no server.
+// Thread-safe: the engine may ask from a thread of its own.
+class ChatRequestFilter final : public QWebEngineUrlRequestInterceptor
+{
+public:
+    ChatRequestFilter(TFormChat* form, QObject* parent)
+        : QWebEngineUrlRequestInterceptor(parent), m_form(form)
+    {
+    }
+
+    // Called from the GUI thread.
+    void setAllowed(QSet<QString> files)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_allowed = std::move(files);
+    }
+
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override
+    {
+        const QUrl url = info.requestUrl();
+        if (url.isLocalFile()) {
+            QMutexLocker lock(&m_mutex);
+            if (m_allowed.contains(QDir::cleanPath(url.toLocalFile())))
+                return;
+        }
+        info.block(true);
+        // Queued, and dropped with the window.
+        QMetaObject::invokeMethod(
+            m_form, [form = m_form, url] { emit form->requestBlocked(url); }, Qt::QueuedConnection);
+    }
+
+private:
+    TFormChat* m_form;
+    QMutex m_mutex;
+    QSet<QString> m_allowed;
+};
+
 // A page that exists only to catch the address of a link opened with target _blank and hand
 // it to the user's browser; the chat page never leaves the view.
 class LinkCatcherPage final : public QWebEnginePage
 {
 public:
-    explicit LinkCatcherPage(QWebEngineProfile* profile, QObject* parent)
-        : QWebEnginePage(profile, parent)
+    LinkCatcherPage(QWebEngineProfile* profile, TFormChat* form, QObject* parent)
+        : QWebEnginePage(profile, parent), m_form(form)
     {
     }
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override
     {
-        if (isWebAddress(url))
-            QDesktopServices::openUrl(url);
+        m_form->openLink(url);
         deleteLater();
         return false;
     }
+
+private:
+    TFormChat* m_form;
 };
 
 // The view's page: every navigation passes the window's handler first.
 class ChatWebPage final : public QWebEnginePage
 {
 public:
-    ChatWebPage(QWebEngineProfile* profile, TFormChat* form)
-        : QWebEnginePage(profile, form), m_form(form)
+    ChatWebPage(QWebEngineProfile* profile, TFormChat* form, QObject* parent)
+        : QWebEnginePage(profile, parent), m_form(form)
     {
+        // No camera, microphone, position or notifications for anything on the page.
+        connect(this, &QWebEnginePage::featurePermissionRequested, this,
+                [this](const QUrl& origin, Feature feature) {
+                    setFeaturePermission(origin, feature, PermissionDeniedByUser);
+                });
     }
 
 protected:
@@ -69,21 +127,41 @@ protected:
         if (m_form->webHistoryBeforeNavigate(url.toString()))
             return false;
         // A shared link followed in place would replace the conversation; it opens outside.
-        if (type == NavigationTypeLinkClicked && isWebAddress(url)) {
-            QDesktopServices::openUrl(url);
+        if (type == NavigationTypeLinkClicked && isMainFrame && isWebAddress(url)) {
+            m_form->openLink(url);
             return false;
         }
-        return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
+        return m_form->navigationAllowed(url, isMainFrame);
     }
 
     QWebEnginePage* createWindow(WebWindowType) override
     {
-        return new LinkCatcherPage(profile(), this);
+        return new LinkCatcherPage(profile(), m_form, this);
     }
 
 private:
     TFormChat* m_form;
 };
+
+// The chat page shows other people's text: whatever script might get onto it finds no way to
+// other windows or to the network. Its pictures are file URLs, so local content keeps access to
+// files; the request filter narrows that to the page's own.
+void restrictSettings(QWebEngineSettings* settings)
+{
+    using S = QWebEngineSettings;
+    settings->setAttribute(S::LocalContentCanAccessFileUrls, true);
+    for (const S::WebAttribute off :
+         {S::JavascriptCanOpenWindows, S::JavascriptCanAccessClipboard, S::JavascriptCanPaste,
+          S::LocalContentCanAccessRemoteUrls, S::LocalStorageEnabled, S::PluginsEnabled,
+          S::PdfViewerEnabled, S::NavigateOnDropEnabled, S::AllowWindowActivationFromJavaScript,
+          S::FullScreenSupportEnabled, S::ScreenCaptureEnabled, S::HyperlinkAuditingEnabled,
+          S::DnsPrefetchEnabled, S::AllowRunningInsecureContent,
+          S::AllowGeolocationOnInsecureOrigins, S::WebGLEnabled})
+        settings->setAttribute(off, false);
+    settings->setAttribute(S::WebRTCPublicInterfacesOnly, true);
+    // Without this a page could hand mailto: or any other address to the desktop's handlers.
+    settings->setUnknownUrlSchemePolicy(S::DisallowUnknownUrlSchemes);
+}
 
 QString translated(const QString& text)
 {
@@ -124,9 +202,15 @@ TFormChat::TFormChat(const QString& db, const QHash<QString, QString>& recordDic
     makeTab(tabOthers, lstOthers, tr("Others"));
     tbcFriend->setCurrentWidget(tabFriend);
 
+    // A profile of the window's own, off the record: nothing of the conversations is cached on
+    // disk, and its request filter governs this view only.
+    m_profile = new QWebEngineProfile(this);
+    restrictSettings(m_profile->settings());
+    m_requestFilter = new ChatRequestFilter(this, m_profile);
+    m_profile->setUrlRequestInterceptor(m_requestFilter);
+    installChatSchemeHandler(m_profile);
     webHistory = new QWebEngineView(this);
-    installChatSchemeHandler(webHistory->page()->profile());
-    webHistory->setPage(new ChatWebPage(webHistory->page()->profile(), this));
+    webHistory->setPage(new ChatWebPage(m_profile, this, webHistory));
     webHistory->setContextMenuPolicy(Qt::NoContextMenu);
     connect(webHistory, &QWebEngineView::loadFinished, this, &TFormChat::pageShown);
 
@@ -143,7 +227,11 @@ TFormChat::TFormChat(const QString& db, const QHash<QString, QString>& recordDic
     FProgress = new TFormProgress(this);
 }
 
-TFormChat::~TFormChat() = default;
+TFormChat::~TFormChat()
+{
+    // The page goes before its profile.
+    delete webHistory;
+}
 
 void TFormChat::InitFriends()
 {
@@ -196,7 +284,7 @@ void TFormChat::lstFriendsItemClick(QListWidget* sender)
         const bool written = m_session->buildPage(*info, hooks);
         EnableGUI();
         if (written)
-            webHistory->load(QUrl::fromLocalFile(m_session->tempFile()));
+            showPage();
     } catch (const Error& e) {
         EnableGUI();
         showFailure(e.message());
@@ -230,14 +318,47 @@ bool TFormChat::webHistoryBeforeNavigate(const QString& address)
     return false;
 }
 
+void TFormChat::showPage()
+{
+    const QString page = QDir::cleanPath(m_session->tempFile());
+    QSet<QString> allowed = m_session->pageFiles();
+    allowed.insert(page);
+    static_cast<ChatRequestFilter*>(m_requestFilter)->setAllowed(std::move(allowed));
+    m_links.clear();
+    for (const QString& address : m_session->pageLinks())
+        m_links.push_back(comparable(QUrl(address)));
+    m_pageUrl = QUrl::fromLocalFile(page);
+    webHistory->load(m_pageUrl);
+}
+
+bool TFormChat::navigationAllowed(const QUrl& url, bool isMainFrame) const
+{
+    if (!isMainFrame)
+        return false;
+    if (m_blankPending && url.scheme() == QLatin1String("data"))
+        return true;
+    return !m_pageUrl.isEmpty() && url.adjusted(QUrl::RemoveFragment) == m_pageUrl;
+}
+
+void TFormChat::openLink(const QUrl& url)
+{
+    if (!isWebAddress(url))
+        return;
+    // Only a link the page shows: script on the page cannot send what it read to a server.
+    if (std::find(m_links.begin(), m_links.end(), comparable(url)) != m_links.end())
+        QDesktopServices::openUrl(url);
+}
+
 void TFormChat::prepareView()
 {
     QEventLoop loop;
     connect(webHistory, &QWebEngineView::loadFinished, &loop, &QEventLoop::quit);
     QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    m_blankPending = true;
     webHistory->setHtml(QString());
     // Not a second press of the main window's buttons while waiting.
     loop.exec(QEventLoop::ExcludeUserInputEvents);
+    m_blankPending = false;
 }
 
 void TFormChat::DisableGUI()

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class TFormProgress;
 class QListWidget;
@@ -16,6 +17,8 @@ class QListWidgetItem;
 class QTabWidget;
 class QToolBar;
 class QToolButton;
+class QWebEngineProfile;
+class QWebEngineUrlRequestInterceptor;
 class QWebEngineView;
 class TChatSession;
 
@@ -42,6 +45,13 @@ public:
     // Every navigation of the view comes here first, with its target address; true cancels it.
     // The three media schemes (case-sensitive) go to openImage/openVideo; all else goes ahead.
     bool webHistoryBeforeNavigate(const QString& address);
+
+    // Whether the view may go to url: only the page built here (a reload too) and the blank
+    // page of prepareView, never another file or a frame inside the page.
+    bool navigationAllowed(const QUrl& url, bool isMainFrame) const;
+    // Hands a web address to the user's browser when it is the address of a shared link on the
+    // page shown; anything else is dropped.
+    void openLink(const QUrl& url);
 
     // Loads a blank page and waits for it; call before the window is first shown. The view
     // makes its drawing surface with its first page, and a window already on screen then gets a
@@ -73,6 +83,8 @@ public:
 signals:
     // The view finished loading a page built here.
     void pageShown(bool ok);
+    // The view refused to load url: the page may load only its own file and the media it shows.
+    void requestBlocked(const QUrl& url);
 
 protected:
     void reject() override;
@@ -81,10 +93,17 @@ protected:
 private:
     void fillLists();
     void showFailure(const QString& text);
+    // Loads the page just written, with what it may load and link to.
+    void showPage();
 
     std::unique_ptr<TChatSession> m_session;
     TFormProgress* FProgress = nullptr;
     bool m_busy = false;
+    QWebEngineProfile* m_profile = nullptr;                     // owned through the QObject tree
+    QWebEngineUrlRequestInterceptor* m_requestFilter = nullptr; // owned by m_profile
+    QUrl m_pageUrl;
+    std::vector<QUrl> m_links; // shared links of the page shown, in comparable form
+    bool m_blankPending = false;
 };
 
 // Opens the chat window on the stored MM.sqlite at db, modally, and frees it when closed.

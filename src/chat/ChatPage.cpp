@@ -36,13 +36,15 @@ const QString kThumbStart =
     QStringLiteral("<IMG style=\"cursor:hand;max-width:150px;max-height:150px\" src=\"");
 const QString kImageThumbEnd = QStringLiteral(
     "\" onclick=\"location.href='image://%REPLACE_NAME%';\" style=\"cursor: pointer;\">");
+// The play icon sits over the thumbnail: its class must name the play-button rule, and the
+// thumbnail's tag closes once, or a stray ">" shows below the picture.
 const QString kVideoBlock = QStringLiteral(
     "<div class=\"block\" onclick=\"location.href='video://%REPLACE%';\" style=\"cursor: "
-    "pointer;\"><span class=\"play-button\\\" onclick=\"location.href='video://%REPLACE%';\" "
+    "pointer;\"><span class=\"play-button\" onclick=\"location.href='video://%REPLACE%';\" "
     "style=\"cursor: pointer;\"><span onclick=\"location.href='video://%REPLACE%';\" "
     "style=\"cursor: pointer;\"></span></span></div>\r\n");
 const QString kVideoThumbEnd = QStringLiteral(
-    "\" onclick=\"location.href='video://%REPLACE_NAME%';\" style=\"cursor: pointer;\">>");
+    "\" onclick=\"location.href='video://%REPLACE_NAME%';\" style=\"cursor: pointer;\">");
 
 const QString kVoiceLenLeft =
     QStringLiteral("\t\t<div class=\"audio_len left\">%REPLACE%</div>\r\n");
@@ -200,17 +202,17 @@ QString videoMessageHtml(const QString& thumbCopy, const QString& videoName)
                 videoName);
 }
 
-QString voiceMessageHtml(bool sent, int seconds, const QString& playName)
+QString voiceMessageHtml(bool sent, std::optional<int> seconds, const QString& playName)
 {
-    const QString lengthText = QString::number(seconds) + QLatin1Char('"');
+    const QString lengthText = seconds ? QString::number(*seconds) + QLatin1Char('"') : QString();
     QString c = sent ? fill(kVoiceLenRight, kReplace, lengthText) + kVoiceIconRight + kVoiceBarRight
                      : fill(kVoiceLenLeft, kReplace, lengthText) + kVoiceIconLeft + kVoiceBarLeft;
-    c.replace(kReplaceWidth, QString::number(voiceWidth(seconds)));
+    c.replace(kReplaceWidth, QString::number(voiceWidth(seconds.value_or(0))));
     c.replace(kReplaceName, playName);
     return c;
 }
 
-QString sharedLinkHtml(const QString& message, const PayloadFailure& failure)
+QString sharedLinkHtml(const QString& message, const PayloadFailure& failure, QString* linked)
 {
     const qsizetype msg = message.indexOf(QLatin1String("<msg>"));
     const QString x = msg >= 0 ? message.mid(msg) : message;
@@ -228,8 +230,11 @@ QString sharedLinkHtml(const QString& message, const PayloadFailure& failure)
     const QUrl parsed(address);
     const QString scheme = parsed.scheme().toLower();
     if (!address.isEmpty() && parsed.isValid() &&
-        (scheme == QLatin1String("http") || scheme == QLatin1String("https")))
+        (scheme == QLatin1String("http") || scheme == QLatin1String("https"))) {
+        if (linked)
+            *linked = address;
         return kLinkWithAddress.arg(htmlEscape(url), htmlEscape(title), htmlEscape(des));
+    }
     return kLinkWithoutAddress.arg(htmlEscape(title), htmlEscape(des));
 }
 
@@ -241,7 +246,14 @@ QString callHtml(const QString& message, const PayloadFailure& failure)
         d = selectText(doc, "//duration");
     if (d.isEmpty())
         d = QStringLiteral("0");
-    const int secs = toInteger(d);
+    int secs = 0;
+    try {
+        secs = toInteger(d);
+    } catch (const Error& e) {
+        // One unreadable call does not end the conversation: it shows as 0:0:0.
+        if (failure)
+            failure(QStringLiteral("Unreadable call duration: %1").arg(e.message()));
+    }
     const int h = secs / 3600;
     const int mi = secs / 60 - h * 60;
     const int s = secs - h * 3600 - mi * 60;

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 // Pieces of the chat history page. Every literal here is the page's output format; the page is
 // a local file that runs script, so text written by other people is escaped before it goes in.
@@ -19,15 +20,18 @@ int voiceWidth(int seconds);
 
 QString imageMessageHtml(const QString& thumbCopy, const QString& imageName);
 QString videoMessageHtml(const QString& thumbCopy, const QString& videoName);
-QString voiceMessageHtml(bool sent, int seconds, const QString& playName);
+// Without seconds (an unreadable length) the length label stays empty and the bar is shortest.
+QString voiceMessageHtml(bool sent, std::optional<int> seconds, const QString& playName);
 
 // Reports an unreadable payload; the build goes on with empty values.
 using PayloadFailure = std::function<void(const QString& text)>;
 
 // Type 49: a shared link, or the live-location notice. Only http and https addresses become
-// links; the address, title and description are escaped.
-QString sharedLinkHtml(const QString& message, const PayloadFailure& failure);
-// Type 50: the call's duration as h:m:s. Throws an Error when the duration is no integer.
+// links; the address, title and description are escaped. A link made sets *address to it.
+QString sharedLinkHtml(const QString& message, const PayloadFailure& failure,
+                       QString* address = nullptr);
+// Type 50: the call's duration as h:m:s. A duration that is no integer is reported as a
+// failure and reads 0.
 QString callHtml(const QString& message, const PayloadFailure& failure);
 
 // One message's entry: the header column followed by the content column. Types 3 and 43 centre

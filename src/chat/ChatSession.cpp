@@ -16,6 +16,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
+#include <optional>
 
 namespace {
 
@@ -181,42 +183,54 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
     qint64 n = 0;
     QElapsedTimer pace;
     pace.start();
+    std::vector<QString> pageFiles;
+    std::vector<QString> pageLinks;
     while (query.next()) {
         const QString date = query.value(0).toString();
         const QString raw = query.value(cMessage).toString();
-        const int t = query.value(cType).toInt();
-        const bool sent = query.value(cDes).toInt() == 0;
+        bool typeOk = false;
+        const qint64 type = query.value(cType).toLongLong(&typeOk);
+        // A code outside 32 bits is none WeChat writes; cut to int it would pose as another type.
+        const bool known = typeOk && type >= INT32_MIN && type <= INT32_MAX;
+        if (!known) {
+            ++n;
+            continue;
+        }
+        const int t = int(type);
+        const bool sent = query.value(cDes).toLongLong() == 0;
         const qint64 id = query.value(cId).toLongLong();
 
-        // In a group, an incoming message starts with its sender's id and a colon. The text shows
-        // the sender's name there instead; the name goes into the text before it is escaped, and
-        // never into markup, where a member named like a tag or attribute would rewrite the page.
-        const bool fromMember = group && !sent;
-        const qsizetype colon = fromMember ? raw.indexOf(QLatin1Char(':')) : -1;
-        const QString senderId = colon < 0 ? QString() : raw.left(colon);
-        QString senderName = senderId.isEmpty() ? system : senderId;
-        if (const TFriendInfo* sender = senderId.isEmpty() ? nullptr : friendInfo(senderId))
-            senderName =
-                trimControls(sender->RemarkName).isEmpty() ? sender->NickName : sender->RemarkName;
-        const QString text = senderId.isEmpty() ? raw : senderName + raw.mid(colon);
-
+        // Whether c is the message's own text (escaped), so that a group sender's id heads it.
+        bool text = false;
         QString c;
         bool skip = false;
         switch (t) {
         case 1:
-            if (raw.startsWith(QLatin1String("<mmreader>")))
+            if (raw.startsWith(QLatin1String("<mmreader>"))) {
                 skip = true;
-            else
-                c = htmlEscape(text);
+            } else {
+                text = true;
+                c = htmlEscape(raw);
+            }
             break;
         case 3: {
             const ImageMessage image = PrepareImageMessage(h, id);
             c = imageMessageHtml(image.thumbCopy, image.imageName);
+            pageFiles.push_back(image.thumbCopy);
             break;
         }
         case 34: {
             const QString playName = PrepareVoiceMessage(h, id, hooks.pumpEvents);
-            c = voiceMessageHtml(sent, voiceSeconds(raw), playName);
+            std::optional<int> seconds;
+            try {
+                seconds = voiceSeconds(raw);
+            } catch (const Error& e) {
+                // The voice still plays; only its length label is unknown.
+                if (hooks.showMessage)
+                    hooks.showMessage(
+                        QStringLiteral("Unreadable voice message %1: %2").arg(id).arg(e.message()));
+            }
+            c = voiceMessageHtml(sent, seconds, playName);
             break;
         }
         case 42:
@@ -228,16 +242,22 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
         case 62: {
             const VideoMessage video = PrepareVideoMessage(h, id);
             c = videoMessageHtml(video.thumbCopy, video.videoName);
+            pageFiles.push_back(video.thumbCopy);
             break;
         }
-        case 49:
-            c = sharedLinkHtml(raw, hooks.showMessage);
+        case 49: {
+            QString address;
+            c = sharedLinkHtml(raw, hooks.showMessage, &address);
+            if (!address.isEmpty())
+                pageLinks.push_back(address);
             break;
+        }
         case 50:
             c = callHtml(raw, hooks.showMessage);
             break;
         default:
-            c = htmlEscape(text);
+            text = true;
+            c = htmlEscape(raw);
         }
         ++n;
         if (skip)
@@ -254,7 +274,22 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
         if (sent) {
             header = group ? ownGroupName + date : date;
         } else {
-            const QString who = group ? htmlEscape(senderName) : oneToOneName;
+            QString who = oneToOneName;
+            if (group) {
+                const qsizetype colon = raw.indexOf(QLatin1Char(':'));
+                QString s = colon < 0 ? QString() : raw.left(colon);
+                if (s.isEmpty())
+                    s = system;
+                QString name = s;
+                if (const TFriendInfo* sender = friendInfo(s))
+                    name = trimControls(sender->RemarkName).isEmpty() ? sender->NickName
+                                                                      : sender->RemarkName;
+                who = htmlEscape(name);
+                // The name takes the id's place at the head of the text only: replaced across
+                // the entry, an id like "src" would rewrite the page's own tags.
+                if (text && colon > 0)
+                    c = who + htmlEscape(raw.mid(colon));
+            }
             header = who + QStringLiteral("  ") + date;
         }
         page.addEntry(messageEntry(sent, t, header, c));
@@ -266,6 +301,10 @@ bool TChatSession::buildPage(const TFriendInfo& f, const BuildHooks& hooks)
     if (page.isEmpty())
         return false;
     page.save(FTempFile);
+    m_pageFiles.clear();
+    for (const QString& file : pageFiles)
+        m_pageFiles.insert(QDir::cleanPath(file));
+    m_pageLinks = QStringList(pageLinks.begin(), pageLinks.end());
     return true;
 }
 
@@ -305,7 +344,8 @@ TChatSession::VideoMessage TChatSession::PrepareVideoMessage(const QString& h, q
     const QString base =
         FRoot + QStringLiteral("Video/") + h + QLatin1Char('/') + QString::number(id);
     VideoMessage result;
-    // Copied beside the page like every other picture: the page reads nothing outside its folder.
+    // Copied beside the page like every other picture: an encrypted backup's thumbnail is
+    // decrypted first, and the page reads nothing of the backup itself.
     result.thumbCopy = tempFolder("Video") + QString::number(id) + QStringLiteral(".video_thum");
     CopyFileReplacing(resolve(base + QStringLiteral(".video_thum")), result.thumbCopy);
     result.videoName = QString::number(id) + QStringLiteral(".mp4");

@@ -3,6 +3,7 @@
 #include "chat/FriendInfo.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -71,6 +72,12 @@ public:
     QString PrepareVoiceMessage(const QString& h, qint64 id,
                                 const std::function<void()>& pumpEvents);
 
+    // The local files the last written page shows (thumbnails), cleaned paths: all the page
+    // itself may load besides its own file.
+    const QSet<QString>& pageFiles() const { return m_pageFiles; }
+    // The addresses of the shared links on the last written page, as they were written.
+    const QStringList& pageLinks() const { return m_pageLinks; }
+
     const QString& tempPath() const { return FTempPath; }
     const QString& tempFile() const { return FTempFile; }
     QString tempFolder(const char* name) const
@@ -93,4 +100,6 @@ private:
     std::vector<std::unique_ptr<TFriendInfo>> m_friends; // owns every row read
     std::unordered_map<QString, TFriendInfo*> FFriendsList;
     std::array<std::vector<const TFriendInfo*>, 3> m_listed;
+    QSet<QString> m_pageFiles;
+    QStringList m_pageLinks;
 };

@@ -15,6 +15,7 @@
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QMutex>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
@@ -23,50 +24,10 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
-#include <QWebEngineUrlRequestInfo>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
 
 #include <algorithm>
-
-namespace {
-bool isBlankPageUrl(const QUrl& url)
-{
-    const QString scheme = url.scheme();
-    return scheme == QLatin1String("about") || scheme == QLatin1String("data");
-}
-} // namespace
-
-// Blocks every request of the page but the files of its own folder, the link schemes (which
-// the window routes) and the blank page shown before the first conversation.
-class TChatRequestGuard final : public QWebEngineUrlRequestInterceptor
-{
-public:
-    TChatRequestGuard(const QString& folder, QObject* parent)
-        : QWebEngineUrlRequestInterceptor(parent),
-          m_folder(QDir::cleanPath(folder) + QLatin1Char('/'))
-    {
-    }
-
-    void interceptRequest(QWebEngineUrlRequestInfo& info) override
-    {
-        const QUrl url = info.requestUrl();
-        const QString scheme = url.scheme();
-        const bool allowed =
-            (url.isLocalFile() && QDir::cleanPath(url.toLocalFile()).startsWith(m_folder)) ||
-            scheme == QLatin1String("image") || scheme == QLatin1String("video") ||
-            scheme == QLatin1String("audio") || isBlankPageUrl(url);
-        if (!allowed) {
-            info.block(true);
-            m_blocked.append(url);
-        }
-    }
-
-    QList<QUrl> m_blocked;
-
-private:
-    QString m_folder;
-};
 
 namespace {
 
@@ -78,13 +39,60 @@ bool isWebAddress(const QUrl& url)
     return scheme == QLatin1String("http") || scheme == QLatin1String("https");
 }
 
-// A page that exists only to catch the address of a link opened with target _blank (how the
-// chat page shows shared links) and hand it to the user's browser; the chat page never leaves
-// the view. Script cannot get here: the view lets no script open a window.
+// A web address in one form for comparing: the page's href and the address the view reports
+// may differ in the host's case, an empty path and dot segments.
+QUrl comparable(const QUrl& url)
+{
+    QUrl out = url.adjusted(QUrl::NormalizePathSegments | QUrl::RemoveFragment);
+    if (out.path().isEmpty())
+        out.setPath(QStringLiteral("/"));
+    return out;
+}
+
+// Every request of the chat view's profile passes here: the page may load its own file and the
+// pictures it shows, nothing else, so script on it reads no other file and reaches no server.
+// Thread-safe: the engine may ask from a thread of its own.
+class ChatRequestFilter final : public QWebEngineUrlRequestInterceptor
+{
+public:
+    ChatRequestFilter(TFormChat* form, QObject* parent)
+        : QWebEngineUrlRequestInterceptor(parent), m_form(form)
+    {
+    }
+
+    // Called from the GUI thread.
+    void setAllowed(QSet<QString> files)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_allowed = std::move(files);
+    }
+
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override
+    {
+        const QUrl url = info.requestUrl();
+        if (url.isLocalFile()) {
+            QMutexLocker lock(&m_mutex);
+            if (m_allowed.contains(QDir::cleanPath(url.toLocalFile())))
+                return;
+        }
+        info.block(true);
+        // Queued, and dropped with the window.
+        QMetaObject::invokeMethod(
+            m_form, [form = m_form, url] { emit form->requestBlocked(url); }, Qt::QueuedConnection);
+    }
+
+private:
+    TFormChat* m_form;
+    QMutex m_mutex;
+    QSet<QString> m_allowed;
+};
+
+// A page that exists only to catch the address of a link opened with target _blank and hand
+// it to the user's browser; the chat page never leaves the view.
 class LinkCatcherPage final : public QWebEnginePage
 {
 public:
-    LinkCatcherPage(QWebEngineProfile* profile, QObject* parent, TFormChat* form)
+    LinkCatcherPage(QWebEngineProfile* profile, TFormChat* form, QObject* parent)
         : QWebEnginePage(profile, parent), m_form(form)
     {
     }
@@ -92,8 +100,7 @@ public:
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override
     {
-        if (isWebAddress(url))
-            m_form->openExternalLink(url);
+        m_form->openLink(url);
         deleteLater();
         return false;
     }
@@ -102,15 +109,18 @@ private:
     TFormChat* m_form;
 };
 
-// The view's page: every navigation passes the window's handler first. Text from a backup
-// reaches the page, so whatever got through as script must find no way out: the page loads
-// only files of its own private folder, and goes nowhere but the link schemes.
+// The view's page: every navigation passes the window's handler first.
 class ChatWebPage final : public QWebEnginePage
 {
 public:
-    ChatWebPage(QWebEngineProfile* profile, TFormChat* form)
-        : QWebEnginePage(profile, form), m_form(form)
+    ChatWebPage(QWebEngineProfile* profile, TFormChat* form, QObject* parent)
+        : QWebEnginePage(profile, parent), m_form(form)
     {
+        // No camera, microphone, position or notifications for anything on the page.
+        connect(this, &QWebEnginePage::featurePermissionRequested, this,
+                [this](const QUrl& origin, Feature feature) {
+                    setFeaturePermission(origin, feature, PermissionDeniedByUser);
+                });
     }
 
 protected:
@@ -118,24 +128,42 @@ protected:
     {
         if (m_form->webHistoryBeforeNavigate(url.toString()))
             return false;
-        // Nothing replaces the conversation in the view: shared links open outside through a
-        // new window (target _blank), and a navigation anywhere else is refused.
-        Q_UNUSED(type);
-        const bool ownPage = url.isLocalFile() && QDir::cleanPath(url.toLocalFile()) ==
-                                                      QDir::cleanPath(m_form->session().tempFile());
-        if (!isMainFrame || !(ownPage || isBlankPageUrl(url)))
+        // A shared link followed in place would replace the conversation; it opens outside.
+        if (type == NavigationTypeLinkClicked && isMainFrame && isWebAddress(url)) {
+            m_form->openLink(url);
             return false;
-        return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
+        }
+        return m_form->navigationAllowed(url, isMainFrame);
     }
 
     QWebEnginePage* createWindow(WebWindowType) override
     {
-        return new LinkCatcherPage(profile(), this, m_form);
+        return new LinkCatcherPage(profile(), m_form, this);
     }
 
 private:
     TFormChat* m_form;
 };
+
+// The chat page shows other people's text: whatever script might get onto it finds no way to
+// other windows or to the network. Its pictures are file URLs, so local content keeps access to
+// files; the request filter narrows that to the page's own.
+void restrictSettings(QWebEngineSettings* settings)
+{
+    using S = QWebEngineSettings;
+    settings->setAttribute(S::LocalContentCanAccessFileUrls, true);
+    for (const S::WebAttribute off :
+         {S::JavascriptCanOpenWindows, S::JavascriptCanAccessClipboard, S::JavascriptCanPaste,
+          S::LocalContentCanAccessRemoteUrls, S::LocalStorageEnabled, S::PluginsEnabled,
+          S::PdfViewerEnabled, S::NavigateOnDropEnabled, S::AllowWindowActivationFromJavaScript,
+          S::FullScreenSupportEnabled, S::ScreenCaptureEnabled, S::HyperlinkAuditingEnabled,
+          S::DnsPrefetchEnabled, S::AllowRunningInsecureContent,
+          S::AllowGeolocationOnInsecureOrigins, S::WebGLEnabled})
+        settings->setAttribute(off, false);
+    settings->setAttribute(S::WebRTCPublicInterfacesOnly, true);
+    // Without this a page could hand mailto: or any other address to the desktop's handlers.
+    settings->setUnknownUrlSchemePolicy(S::DisallowUnknownUrlSchemes);
+}
 
 QString translated(const QString& text)
 {
@@ -179,19 +207,15 @@ TFormChat::TFormChat(const QString& db, const QHash<QString, QString>& recordDic
     makeTab(tabOthers, lstOthers, tr("Others"));
     tbcFriend->setCurrentWidget(tabFriend);
 
+    // A profile of the window's own, off the record: nothing of the conversations is cached on
+    // disk, and its request filter governs this view only.
+    m_profile = new QWebEngineProfile(this);
+    restrictSettings(m_profile->settings());
+    m_requestFilter = new ChatRequestFilter(this, m_profile);
+    m_profile->setUrlRequestInterceptor(m_requestFilter);
+    installChatSchemeHandler(m_profile);
     webHistory = new QWebEngineView(this);
-    installChatSchemeHandler(webHistory->page()->profile());
-    auto* page = new ChatWebPage(webHistory->page()->profile(), this);
-    m_guard = new TChatRequestGuard(m_session->tempPath(), this);
-    page->setUrlRequestInterceptor(m_guard);
-    QWebEngineSettings* settings = page->settings();
-    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
-    settings->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
-    // The page needs its own pictures; the guard keeps it to its own folder.
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
-    settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
-    webHistory->setPage(page);
+    webHistory->setPage(new ChatWebPage(m_profile, this, webHistory));
     webHistory->setContextMenuPolicy(Qt::NoContextMenu);
     connect(webHistory, &QWebEngineView::loadFinished, this, &TFormChat::pageShown);
 
@@ -208,26 +232,10 @@ TFormChat::TFormChat(const QString& db, const QHash<QString, QString>& recordDic
     FProgress = new TFormProgress(this);
 }
 
-TFormChat::~TFormChat() = default;
-
-QList<QUrl> TFormChat::blockedRequests() const
+TFormChat::~TFormChat()
 {
-    return m_guard ? m_guard->m_blocked : QList<QUrl>();
-}
-
-void TFormChat::openExternalLink(const QUrl& url)
-{
-    if (QDesktopServices::openUrl(url))
-        return;
-    // Said after the navigation hook has returned: no modal box inside the view's callback.
-    QTimer::singleShot(0, this, [this, url] {
-        showFailure(QStringLiteral("No program is set up to open %1").arg(url.toString()));
-    });
-}
-
-void TFormChat::setStoredCopyReader(std::function<QString(const QString& stored)> reader)
-{
-    m_session->setStoredCopyReader(std::move(reader));
+    // The page goes before its profile.
+    delete webHistory;
 }
 
 void TFormChat::InitFriends()
@@ -281,7 +289,7 @@ void TFormChat::lstFriendsItemClick(QListWidget* sender)
         const bool written = m_session->buildPage(*info, hooks);
         EnableGUI();
         if (written)
-            webHistory->load(QUrl::fromLocalFile(m_session->tempFile()));
+            showPage();
     } catch (const Error& e) {
         EnableGUI();
         showFailure(e.message());
@@ -315,14 +323,58 @@ bool TFormChat::webHistoryBeforeNavigate(const QString& address)
     return false;
 }
 
+void TFormChat::showPage()
+{
+    const QString page = QDir::cleanPath(m_session->tempFile());
+    QSet<QString> allowed = m_session->pageFiles();
+    allowed.insert(page);
+    static_cast<ChatRequestFilter*>(m_requestFilter)->setAllowed(std::move(allowed));
+    m_links.clear();
+    for (const QString& address : m_session->pageLinks())
+        m_links.push_back(comparable(QUrl(address)));
+    m_pageUrl = QUrl::fromLocalFile(page);
+    webHistory->load(m_pageUrl);
+}
+
+bool TFormChat::navigationAllowed(const QUrl& url, bool isMainFrame) const
+{
+    if (!isMainFrame)
+        return false;
+    if (m_blankPending && url.scheme() == QLatin1String("data"))
+        return true;
+    return !m_pageUrl.isEmpty() && url.adjusted(QUrl::RemoveFragment) == m_pageUrl;
+}
+
+void TFormChat::openLink(const QUrl& url)
+{
+    if (!isWebAddress(url))
+        return;
+    // Only a link the page shows: script on the page cannot send what it read to a server.
+    if (std::find(m_links.begin(), m_links.end(), comparable(url)) == m_links.end())
+        return;
+    if (QDesktopServices::openUrl(url))
+        return;
+    // Said after the view's navigation hook has returned: no modal box inside its callback.
+    QTimer::singleShot(0, this, [this, url] {
+        showFailure(QStringLiteral("No program is set up to open %1").arg(url.toString()));
+    });
+}
+
+void TFormChat::setStoredCopyReader(std::function<QString(const QString& stored)> reader)
+{
+    m_session->setStoredCopyReader(std::move(reader));
+}
+
 void TFormChat::prepareView()
 {
     QEventLoop loop;
     connect(webHistory, &QWebEngineView::loadFinished, &loop, &QEventLoop::quit);
     QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    m_blankPending = true;
     webHistory->setHtml(QString());
     // Not a second press of the main window's buttons while waiting.
     loop.exec(QEventLoop::ExcludeUserInputEvents);
+    m_blankPending = false;
 }
 
 void TFormChat::DisableGUI()

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class TFormProgress;
 class QListWidget;
@@ -17,10 +18,11 @@ class QListWidgetItem;
 class QTabWidget;
 class QToolBar;
 class QToolButton;
+class QWebEngineProfile;
+class QWebEngineUrlRequestInterceptor;
 class QWebEngineView;
 class TChatSession;
 class TWorkFolder;
-class TChatRequestGuard;
 
 // The chat history window of one WeChat account: three contact lists on the left, the
 // conversation's page on the right.
@@ -46,6 +48,13 @@ public:
     // The three media schemes (case-sensitive) go to openImage/openVideo; all else goes ahead.
     bool webHistoryBeforeNavigate(const QString& address);
 
+    // Whether the view may go to url: only the page built here (a reload too) and the blank
+    // page of prepareView, never another file or a frame inside the page.
+    bool navigationAllowed(const QUrl& url, bool isMainFrame) const;
+    // Hands a web address to the user's browser when it is the address of a shared link on the
+    // page shown; anything else is dropped.
+    void openLink(const QUrl& url);
+
     // Loads a blank page and waits for it; call before the window is first shown. The view
     // makes its drawing surface with its first page, and a window already on screen then gets a
     // new native window that drops out of Qt's modal bookkeeping: once a window opened from
@@ -61,10 +70,6 @@ public:
     std::function<void(const TExportFile&)> openVideo;
 
     const TChatSession& session() const { return *m_session; }
-    // What the page tried to load and was refused (anything outside its own folder).
-    QList<QUrl> blockedRequests() const;
-    // Opens a shared link in the user's browser; says so when nothing can open it.
-    void openExternalLink(const QUrl& url);
     // How the session reads the account's stored files (see TChatSession::GetRealFileName).
     void setStoredCopyReader(std::function<QString(const QString& stored)> reader);
 
@@ -82,6 +87,8 @@ public:
 signals:
     // The view finished loading a page built here.
     void pageShown(bool ok);
+    // The view refused to load url: the page may load only its own file and the media it shows.
+    void requestBlocked(const QUrl& url);
 
 protected:
     void reject() override;
@@ -90,12 +97,18 @@ protected:
 private:
     void fillLists();
     void showFailure(const QString& text);
+    // Loads the page just written, with what it may load and link to.
+    void showPage();
 
-    std::unique_ptr<TWorkFolder> m_work;  // before m_session, which writes into it
-    TChatRequestGuard* m_guard = nullptr; // owned by the window
+    std::unique_ptr<TWorkFolder> m_work; // before m_session, which writes into it
     std::unique_ptr<TChatSession> m_session;
     TFormProgress* FProgress = nullptr;
     bool m_busy = false;
+    QWebEngineProfile* m_profile = nullptr;                     // owned through the QObject tree
+    QWebEngineUrlRequestInterceptor* m_requestFilter = nullptr; // owned by m_profile
+    QUrl m_pageUrl;
+    std::vector<QUrl> m_links; // shared links of the page shown, in comparable form
+    bool m_blankPending = false;
 };
 
 // Opens the chat window on the stored MM.sqlite at db, modally, and frees it when closed.

@@ -16,6 +16,22 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+// The seek bar counts milliseconds, so that a voice message of 2 s moves smoothly. Seconds
+// become a value within int (24 days); an unknown or negative time is 0.
+int barValue(double seconds)
+{
+    if (!(seconds > 0))
+        return 0;
+    return int(std::min(seconds * 1000.0, double(std::numeric_limits<int>::max())));
+}
+
+} // namespace
+
 TFormVideo::TFormVideo(const TExportFile& file, QWidget* parent) : QDialog(parent), FFile(file)
 {
     setWindowTitle(QStringLiteral("Videos"));
@@ -43,6 +59,9 @@ TFormVideo::TFormVideo(const TExportFile& file, QWidget* parent) : QDialog(paren
     tbDuration = new QSlider(Qt::Horizontal, this);
     tbDuration->setFixedHeight(19);
     tbDuration->setRange(0, 0);
+    // Arrow keys and clicks beside the thumb step as before: 1 s and 10 s.
+    tbDuration->setSingleStep(1000);
+    tbDuration->setPageStep(10000);
     tbDuration->installEventFilter(this);
     vwVideo = new TAVView(this);
     vwVideo->setDisableInterpolation(true);
@@ -64,7 +83,8 @@ TFormVideo::TFormVideo(const TExportFile& file, QWidget* parent) : QDialog(paren
 
     connect(btnClose, &QToolButton::clicked, this, &QDialog::accept);
     connect(btnSave, &QToolButton::clicked, this, guarded([this] { btnSaveClick(); }));
-    connect(tbDuration, &QSlider::valueChanged, this, [this](int value) { tbDurationChange(value); });
+    connect(tbDuration, &QSlider::valueChanged, this,
+            [this](int value) { tbDurationChange(value); });
 
     tmrUpdate = new QTimer(this);
     tmrUpdate->setInterval(1000);
@@ -94,18 +114,25 @@ void TFormVideo::FormShow()
         return;
     if (QFileInfo(FFile.srcFile).suffix().toLower() == QLatin1String("pcm")) {
         Player->setInputFormat(QStringLiteral("s16le"));
-        Player->setOptions(Player->Options() << QStringLiteral("ar=11780") << QStringLiteral("ac=2"));
+        Player->setOptions(Player->Options()
+                           << QStringLiteral("ar=11780") << QStringLiteral("ac=2"));
     }
     Player->OpenMovie(FFile.srcFile, false, true);
-    tbDuration->setMaximum(int(Player->Duration()));
+    tbDuration->setMaximum(barValue(Player->Duration()));
 }
 
 void TFormVideo::tmrUpdateTimer()
 {
-    tbDuration->setValue(int(Player->Position()));
-    lblDuration->setText(QStringLiteral("Position:%1/Duration:%2")
-                             .arg(FormatMediaTime(false, Player->Position()),
-                                  FormatMediaTime(false, Player->Duration())));
+    const double position = Player->Position();
+    const double duration = Player->Duration();
+    tbDuration->setValue(barValue(position));
+    // A duration of 0 is unknown (a stream without one): the position stands alone.
+    if (duration > 0)
+        lblDuration->setText(
+            QStringLiteral("Position:%1/Duration:%2")
+                .arg(FormatMediaTime(false, position), FormatMediaTime(false, duration)));
+    else
+        lblDuration->setText(QStringLiteral("Position:%1").arg(FormatMediaTime(false, position)));
 }
 
 bool TFormVideo::eventFilter(QObject* watched, QEvent* event)
@@ -122,7 +149,7 @@ void TFormVideo::tbDurationChange(int value)
     if (!FUserDrag)
         return;
     FUserDrag = false;
-    Player->setPosition(value);
+    Player->setPosition(value / 1000.0);
 }
 
 void TFormVideo::actPauseExecute()

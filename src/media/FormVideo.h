@@ -27,7 +27,7 @@ public:
     // stays open, empty). A missing file opens nothing and says nothing.
     void FormShow();
     void tmrUpdateTimer();
-    void tbDurationChange(int value);
+    void tbDurationChange(int value); // value in milliseconds
     void actPauseExecute();
     void actPauseUpdate();
     void btnSaveClick();
@@ -39,7 +39,7 @@ public:
     QToolButton* btnSave = nullptr;
     QToolButton* btnPause = nullptr;
     QLabel* lblDuration = nullptr;
-    QSlider* tbDuration = nullptr;
+    QSlider* tbDuration = nullptr; // milliseconds of the media, 0 to its duration
     TAVView* vwVideo = nullptr;
     TAVPlayer* Player = nullptr; // owned through the QObject tree
     QTimer* tmrUpdate = nullptr;

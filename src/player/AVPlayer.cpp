@@ -502,7 +502,9 @@ bool TAVPlayer::StreamOpen()
     // The read thread checks the play range against the duration, so it is known before.
     const int64_t end = FEndTime != AV_NOPTS_VALUE ? FEndTime.load() : ic->duration;
     const int64_t start = FStartTime != AV_NOPTS_VALUE ? FStartTime.load() : 0;
-    FDuration = double(end - start) / 1000000.0;
+    // A container without a duration has AV_NOPTS_VALUE there (INT64_MIN): unknown reads 0,
+    // never some -9.2e12 s a window would turn into a bar's range.
+    FDuration = end == AV_NOPTS_VALUE ? 0.0 : double(end - start) / 1000000.0;
     FInfinite = ic->duration == AV_NOPTS_VALUE;
 
     FReadThread = std::make_unique<TAVReadThread>(this);
@@ -848,7 +850,8 @@ double TAVPlayer::Position() const
         start = FStartTime;
     else if (FIc->start_time != AV_NOPTS_VALUE)
         start = FIc->start_time;
-    const double limit = FDuration < 0 ? DBL_MAX : FDuration.load();
+    // An unknown (0) or negative duration bounds nothing.
+    const double limit = FDuration > 0 ? FDuration.load() : DBL_MAX;
     double clock = GetMasterClock();
     if (std::isnan(clock))
         clock = 0;

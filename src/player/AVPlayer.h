@@ -13,8 +13,8 @@
 
 #include <QImage>
 #include <QObject>
-#include <QTimer>
 #include <QStringList>
+#include <QTimer>
 
 #include <atomic>
 #include <condition_variable>
@@ -159,6 +159,7 @@ public:
 
     bool Playing() const;
     bool Paused() const { return FPaused; }
+    // Seconds of the play range; 0 when the container has no duration (see Infinite).
     double Duration() const { return FDuration; }
     bool Infinite() const { return FInfinite; }
     double Position() const;

@@ -313,7 +313,8 @@ void TestTypicalRoad::voiceAndPictureClicksInTheChatPage()
     QVERIFY(walk.playedToTheEnd);
     QVERIFY2(std::abs(walk.duration - wechat::kSilkVoiceSeconds) < 0.021,
              qPrintable(QString::number(walk.duration)));
-    QCOMPARE(walk.seekMaximum, int(walk.duration));
+    // The seek bar counts milliseconds.
+    QCOMPARE(walk.seekMaximum, int(walk.duration * 1000));
     QVERIFY2(walk.videoLabel.endsWith(QStringLiteral("/Duration:") +
                                       FormatMediaTime(false, walk.duration)),
              qPrintable(walk.videoLabel));

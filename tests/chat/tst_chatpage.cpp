@@ -34,23 +34,29 @@ struct Built
     bool written = false;
     QString page;
     QStringList messages;
+    QString error; // the failure that ended the build
 };
 
 Built build(const std::vector<wechat::Message>& messages, const QString& usrName = kFriend,
-            std::vector<wechat::Friend> extraFriends = {})
+            std::vector<wechat::Friend> extraFriends = {},
+            const QList<QPair<QString, QByteArray>>& media = {})
 {
     wechat::Database db;
     db.friends = {{usrName, QStringLiteral("Fred"), wechat::remarkRecord(QStringLiteral("Freddy")),
                    usrName.contains(QLatin1String("@chatroom")) ? 2 : 3}};
     db.friends.insert(db.friends.end(), extraFriends.begin(), extraFriends.end());
     db.chats[usrName] = messages;
-    ChatFixture fx(accountBackup(db));
+    ChatFixture fx(accountBackup(db, media));
     TChatSession session(fx.dbPath, fx.recordDict, fx.backupPath, fx.root, fx.tempPath);
     session.InitFriends();
     Built out;
     TChatSession::BuildHooks hooks;
     hooks.showMessage = [&out](const QString& text) { out.messages << text; };
-    out.written = session.buildPage(*session.friendInfo(usrName), hooks);
+    try {
+        out.written = session.buildPage(*session.friendInfo(usrName), hooks);
+    } catch (const Error& e) {
+        out.error = e.message();
+    }
     QFile file(session.tempFile());
     if (out.written && file.open(QIODevice::ReadOnly))
         out.page = QString::fromUtf8(file.readAll().mid(3));
@@ -63,6 +69,22 @@ QString body(const Built& b)
     return at < 0 ? QString() : b.page.mid(at + 8);
 }
 
+// An entry as the page file holds it: CR LF line ends, one CR LF after it.
+QString fileEntry(const QString& entry)
+{
+    QByteArray out;
+    appendFileLines(out, entry + QStringLiteral("\r\n"));
+    return QString::fromUtf8(out);
+}
+
+QString localDate(qint64 t)
+{
+    return QDateTime::fromSecsSinceEpoch(t).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+// A stored AMR voice: any bytes without the SILK mark are copied, not decoded.
+const QByteArray kAmrBytes = QByteArray(64, '\x3c');
+
 } // namespace
 
 class TestChatPage final : public QObject
@@ -73,8 +95,11 @@ private slots:
     void oneSentText();
     void groupSender_data();
     void groupSender();
-    void hostileMemberCannotWriteMarkup_data();
-    void hostileMemberCannotWriteMarkup();
+    void groupSenderNeverRewritesMarkup_data();
+    void groupSenderNeverRewritesMarkup();
+    void typesBeyond32BitsAndBadLengths_data();
+    void typesBeyond32BitsAndBadLengths();
+    void videoBubble();
     void skippedTypesWriteNothing();
     void voiceLength_data();
     void voiceLength();
@@ -136,43 +161,142 @@ void TestChatPage::groupSender()
              qPrintable(body(b)));
 }
 
-void TestChatPage::hostileMemberCannotWriteMarkup_data()
+void TestChatPage::groupSenderNeverRewritesMarkup_data()
 {
     QTest::addColumn<QString>("id");
-    QTest::addColumn<int>("type");
-    // Ids that are words of the page's own markup.
-    for (const char* id : {"div", "class", "src", "a", "img", "onclick", "speech"}) {
-        QTest::addRow("%s, text", id) << QString::fromLatin1(id) << 1;
-        QTest::addRow("%s, call", id) << QString::fromLatin1(id) << 50;
-    }
+    QTest::addColumn<QString>("name");
+    const QString tag = QStringLiteral("img src=x onerror=alert(1)");
+    const QString quoted = QStringLiteral("\"><img src=x onerror=alert('x')>");
+    // Ids that are words, attribute names, entity names or digits of the page's own markup.
+    for (const char* id :
+         {"a",      "src",    "onclick", "div",      "class", "IMG",   "style",    "speech",
+          "left",   "cursor", "pointer", "location", "href",  "video", "image",    "audio",
+          "sound1", "width",  "amp",     "lt",       "px",    "1",     "pic_thum", "block"})
+        QTest::newRow(id) << QString::fromLatin1(id) << tag;
+    QTest::newRow("quote and tag, id a") << "a" << quoted;
+    QTest::newRow("quote and tag, id span") << "span" << quoted;
 }
 
-// A member whose id occurs in the page's markup and whose name is markup changes no tag: the
-// name shows as text, escaped once.
-void TestChatPage::hostileMemberCannotWriteMarkup()
+// A member's id and display name are other people's text: the page's markup stays exactly the
+// templates' whatever they are, and the name appears once, escaped, where the id stood.
+void TestChatPage::groupSenderNeverRewritesMarkup()
 {
     QFETCH(QString, id);
-    QFETCH(int, type);
-    const QString evil = QStringLiteral("<img src=x onerror=\"document.title='owned'\">");
-    const QString message = type == 1
-                                ? id + QStringLiteral(":\nhello")
-                                : id + QStringLiteral(":\n<voipinvitemsg><duration>5</duration>"
-                                                      "</voipinvitemsg>");
-    const qint64 t = localTime(2017, 1, 2, 3, 4, 5);
-    const Built hostile = build({{t, message, type, 1, 1}}, kGroup,
-                                {{id, QStringLiteral("Nick"), wechat::remarkRecord(evil), 3}});
-    const Built benign =
-        build({{t, QStringLiteral("wxid_q") + message.mid(id.size()), type, 1, 1}}, kGroup,
-              {{QStringLiteral("wxid_q"), QStringLiteral("Nick"),
-                wechat::remarkRecord(QStringLiteral("Q")), 3}});
-    QVERIFY(hostile.written && benign.written);
-    const QString page = body(hostile);
-    QVERIFY2(!page.contains(QStringLiteral("<img src=x")), qPrintable(page));
-    // In the sender line and in place of the id in the text, escaped once.
-    QCOMPARE(page.count(htmlEscape(evil)), type == 1 ? 2 : 1);
-    // The same tags as the page of a harmless member.
-    for (const char* tag : {"<div", "<img", "<a ", "onclick", "class="})
-        QCOMPARE(page.count(QLatin1String(tag)), body(benign).count(QLatin1String(tag)));
+    QFETCH(QString, name);
+    const qint64 t0 = localTime(2018, 3, 4, 5, 6, 7);
+    const QString link = QStringLiteral(
+        "<msg><appmsg><title>news</title><des>d</des><url>https://e.com/a</url></appmsg></msg>");
+    const std::vector<wechat::Message> messages = {
+        {t0, id + QStringLiteral(":\nhello <b>a</b> & src"), 1, 1, 1},
+        {t0 + 1, id + QStringLiteral(":\n<msg><img/></msg>"), 3, 1, 2},
+        {t0 + 2, id + QStringLiteral(":\n<msg><videomsg/></msg>"), 43, 1, 3},
+        {t0 + 3, id + QStringLiteral(":\n<msg><voicemsg voicelength=\"2000\"/></msg>"), 34, 1, 4},
+        {t0 + 4, id + QStringLiteral(":\n") + link, 49, 1, 5},
+        {t0 + 5, QStringLiteral("a joined"), 10000, 1, 6},
+    };
+    wechat::Database db;
+    db.friends = {{kGroup, QStringLiteral("Team"), {}, 2}, {id, name, {}, 3}};
+    db.chats[kGroup] = messages;
+    const QString videoThumb = mediaPath("Video", kGroup, 3, ".video_thum");
+    ChatFixture fx(accountBackup(db, {{mediaPath("Img", kGroup, 2, ".pic_thum"), "thumb"},
+                                      {mediaPath("Video", kGroup, 3, ".mp4"), "mp4"},
+                                      {videoThumb, "vthumb"},
+                                      {mediaPath("Audio", kGroup, 4, ".aud"), kAmrBytes}}));
+    TChatSession session(fx.dbPath, fx.recordDict, fx.backupPath, fx.root, fx.tempPath);
+    session.InitFriends();
+    QVERIFY(session.buildPage(*session.friendInfo(kGroup), {}));
+    QFile file(session.tempFile());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString page = QString::fromUtf8(file.readAll().mid(3));
+
+    const QString who = htmlEscape(name);
+    auto entry = [&](int i, int type, const QString& content, const QString& sender) {
+        return fileEntry(
+            messageEntry(false, type, sender + QStringLiteral("  ") + localDate(t0 + i), content));
+    };
+    const QString expected =
+        QStringLiteral("<body oncontextmenu=\"return false;\">\r\n") +
+        entry(0, 1, who + htmlEscape(QStringLiteral(":\nhello <b>a</b> & src")), who) +
+        entry(1, 3,
+              imageMessageHtml(session.tempFolder("Image") + QStringLiteral("2.pic_thum"),
+                               QStringLiteral("2.jpg")),
+              who) +
+        entry(2, 43,
+              videoMessageHtml(session.tempFolder("Video") + QStringLiteral("3.video_thum"),
+                               QStringLiteral("3.mp4")),
+              who) +
+        entry(3, 34, voiceMessageHtml(false, 2, QStringLiteral("4.amr")), who) +
+        entry(4, 49, sharedLinkHtml(link, {}), who) +
+        entry(5, 10000, QStringLiteral("a joined"), QStringLiteral("系统提示")) +
+        QStringLiteral("</body>\r\n");
+    const QString actual = page.mid(page.indexOf(QLatin1String("</style>")) + 8);
+    QCOMPARE(actual, expected);
+}
+
+void TestChatPage::typesBeyond32BitsAndBadLengths_data()
+{
+    QTest::addColumn<qint64>("type");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("failures");
+    // Empty: the message has no entry. Otherwise a text its entry holds.
+    QTest::addColumn<QString>("shown");
+    const qint64 k32 = qint64(1) << 32;
+    QTest::newRow("2^32 + 1, no text") << k32 + 1 << "text" << 0 << "";
+    QTest::newRow("2^32 + 3, no image") << k32 + 3 << "<msg><img/></msg>" << 0 << "";
+    QTest::newRow("2^32 + 34, no voice") << k32 + 34 << "voicelength=\"2000\"" << 0 << "";
+    QTest::newRow("2^31, unknown") << (qint64(1) << 31) << "text" << 0 << "";
+    QTest::newRow("-2^32 + 1, unknown") << -k32 + 1 << "text" << 0 << "";
+    QTest::newRow("2^31 - 1, any other type")
+        << qint64(INT32_MAX) << "plain" << 0 << "\r\n\t\t\tplain\r\n";
+    QTest::newRow("voicelength not a number")
+        << qint64(34) << "<msg><voicemsg voicelength=\"12a\"/></msg>" << 1
+        << "<div class=\"audio_len left\"></div>";
+    QTest::newRow("voicelength missing")
+        << qint64(34) << "<msg><voicemsg/></msg>" << 1 << "<div class=\"audio_len left\"></div>";
+    QTest::newRow("voicelength beyond int")
+        << qint64(34) << "<msg><voicemsg voicelength=\"99999999999\"/></msg>" << 1
+        << "style=\"width:60px\" onclick=\"location.href='audio://1.amr';\"";
+    QTest::newRow("voicelength fine") << qint64(34) << "<msg><voicemsg voicelength=\"3000\"/></msg>"
+                                      << 0 << "<div class=\"audio_len left\">3\"</div>";
+    QTest::newRow("call duration not a number")
+        << qint64(50) << "<voipmsg><duration>x</duration></voipmsg>" << 1 << "通话时长：0:0:0";
+    QTest::newRow("call duration a fraction")
+        << qint64(50) << "<voipmsg><duration>1.5</duration></voipmsg>" << 1 << "通话时长：0:0:0";
+    QTest::newRow("call duration fine")
+        << qint64(50) << "<voipmsg><duration>65</duration></voipmsg>" << 0 << "通话时长：0:1:5";
+}
+
+// One odd message never ends the conversation: codes beyond 32 bits are no known type and are
+// skipped; an unreadable voice length or call duration is reported and the message still shows.
+void TestChatPage::typesBeyond32BitsAndBadLengths()
+{
+    QFETCH(qint64, type);
+    QFETCH(QString, message);
+    QFETCH(int, failures);
+    QFETCH(QString, shown);
+    const Built b = build({{1, message, type, 1, 1}, {2, QStringLiteral("after"), 1, 1, 2}},
+                          kFriend, {}, {{mediaPath("Audio", kFriend, 1, ".aud"), kAmrBytes}});
+    QVERIFY2(b.written, qPrintable(b.error));
+    QCOMPARE(b.messages.size(), failures);
+    const QString html = body(b);
+    QVERIFY2(html.contains(QLatin1String("\r\n\t\t\tafter\r\n")), qPrintable(html));
+    // Two columns an entry.
+    QCOMPARE(html.count(QLatin1String("<div class=\"leftd\">")), shown.isEmpty() ? 2 : 4);
+    if (!shown.isEmpty())
+        QVERIFY2(html.contains(shown), qPrintable(html));
+}
+
+void TestChatPage::videoBubble()
+{
+    QCOMPARE(videoMessageHtml(QStringLiteral("/b/t&1"), QStringLiteral("6.mp4")),
+             QStringLiteral("<div class=\"block\" onclick=\"location.href='video://6.mp4';\" "
+                            "style=\"cursor: pointer;\"><span class=\"play-button\" "
+                            "onclick=\"location.href='video://6.mp4';\" style=\"cursor: "
+                            "pointer;\"><span onclick=\"location.href='video://6.mp4';\" "
+                            "style=\"cursor: pointer;\"></span></span></div>\r\n"
+                            "<IMG style=\"cursor:hand;max-width:150px;max-height:150px\" "
+                            "src=\"/b/t&amp;1\" onclick=\"location.href='video://6.mp4';\" "
+                            "style=\"cursor: pointer;\">"));
 }
 
 void TestChatPage::skippedTypesWriteNothing()

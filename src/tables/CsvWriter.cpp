@@ -14,6 +14,27 @@ CsvWriter::CsvWriter()
     m_text.append(QChar(0xfeff)); // UTF-8 byte-order mark once encoded
 }
 
+CsvWriter::CsvWriter(QIODevice* out) : CsvWriter()
+{
+    m_out = out;
+}
+
+void CsvWriter::flushIfLarge()
+{
+    if (m_out && m_text.size() >= 512 * 1024)
+        finish();
+}
+
+void CsvWriter::finish()
+{
+    if (!m_out || m_text.isEmpty())
+        return;
+    const QByteArray utf8 = m_text.toUtf8();
+    if (m_out->write(utf8) != utf8.size())
+        throw Error(m_out->errorString());
+    m_text.clear();
+}
+
 void CsvWriter::addLine(const QStringList& fields)
 {
     for (const QString& field : fields)
@@ -51,6 +72,7 @@ void CsvWriter::endLine()
 {
     m_text.append(QLatin1String("\r\n"));
     m_lineStarted = false;
+    flushIfLarge();
 }
 
 QByteArray CsvWriter::bytes() const
@@ -58,13 +80,14 @@ QByteArray CsvWriter::bytes() const
     return m_text.toUtf8();
 }
 
-QByteArray queryToCsv(QSqlQuery& query, const QString& statement)
+namespace {
+
+void writeQuery(QSqlQuery& query, const QString& statement, CsvWriter& csv)
 {
     if (!query.exec(statement))
         throw Error(query.lastError().text());
     const QSqlRecord record = query.record();
     const int columns = record.count();
-    CsvWriter csv;
     for (int c = 0; c < columns; ++c)
         csv.addField(record.fieldName(c));
     csv.endLine();
@@ -75,7 +98,32 @@ QByteArray queryToCsv(QSqlQuery& query, const QString& statement)
     }
     if (query.lastError().isValid())
         throw Error(query.lastError().text());
+}
+
+} // namespace
+
+QByteArray queryToCsv(QSqlQuery& query, const QString& statement)
+{
+    CsvWriter csv;
+    writeQuery(query, statement, csv);
     return csv.bytes();
+}
+
+void saveQueryAsCsv(QSqlQuery& query, const QString& statement, const QString& path)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw Error(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    try {
+        CsvWriter csv(&file);
+        writeQuery(query, statement, csv);
+        csv.finish();
+    } catch (const Error& e) {
+        file.cancelWriting();
+        throw Error(QStringLiteral("cannot write %1: %2").arg(path, e.message()));
+    }
+    if (!file.commit())
+        throw Error(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
 }
 
 void writeFileReplacing(const QString& path, const QByteArray& bytes)

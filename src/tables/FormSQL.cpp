@@ -99,7 +99,7 @@ void TFormSQL::saveCsv(const QString& file)
     // The query runs again on the shared connection; it must still be on this table's file.
     if (m_dm.connSqlite.databaseName() != m_openDatabase || !m_dm.connSqlite.isOpen())
         throw Error(QStringLiteral("The database of this table is no longer open: %1").arg(FDb));
-    writeFileReplacing(file, queryToCsv(m_dm.qrySQL, FSQL.constLast()));
+    saveQueryAsCsv(m_dm.qrySQL, FSQL.constLast(), file);
 }
 
 void TFormSQL::btnSaveClick()

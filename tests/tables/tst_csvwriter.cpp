@@ -93,6 +93,7 @@ private slots:
     void queryResult();
     void replacesAnExistingFile();
     void unwritableFileThrows();
+    void streamedSaveEqualsTheWholeText();
 };
 
 void TestCsvWriter::bytes_data()
@@ -193,6 +194,38 @@ void TestCsvWriter::unwritableFileThrows()
     } catch (const Error& e) {
         QVERIFY2(e.message().contains(QLatin1String("x.csv")), qPrintable(e.message()));
     }
+}
+
+// Saved in blocks as the rows come, the file is byte for byte the text built whole, across many
+// block boundaries and multibyte text; a failing statement leaves the old file as it was.
+void TestCsvWriter::streamedSaveEqualsTheWholeText()
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "stream");
+    db.setDatabaseName(":memory:");
+    QVERIFY(db.open());
+    {
+        QSqlQuery q(db);
+        QVERIFY(q.exec("CREATE TABLE t (a TEXT, b TEXT)"));
+        QVERIFY(
+            q.exec("WITH RECURSIVE r(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM r WHERE n < "
+                   "60000) INSERT INTO t SELECT 'row ' || n || ', \"q\"', '你好 ' || n FROM r"));
+        const QString statement = "SELECT a AS \"A\", b AS \"B\" FROM t";
+        const QByteArray whole = queryToCsv(q, statement);
+        QVERIFY(whole.size() > 3 * 1024 * 1024);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("out.csv");
+        saveQueryAsCsv(q, statement, path);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll() == whole);
+        file.close();
+        QVERIFY_THROWS_EXCEPTION(Error, saveQueryAsCsv(q, "SELECT * FROM nothing", path));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll() == whole);
+    }
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase("stream");
 }
 
 QTEST_GUILESS_MAIN(TestCsvWriter)

@@ -48,8 +48,9 @@ void TRecordIndex::indexRecord(const TBackupFileRecord& record, const QString& t
     if (path == QLatin1String("Library/Calendar/Calendar.sqlitedb"))
         FcalendarDbFile = record.Key;
 
+    // Only the database itself is an account; its -wal and -shm come along when it is read.
     if (treePath.startsWith(QLatin1String("Applications/com.tencent.xin")) &&
-        treePath.contains(QLatin1String("MM.sqlite"))) {
+        treePath.endsWith(QLatin1String("/DB/MM.sqlite"))) {
         FWechatDbFile = record.Key;
         FWechatDbs.append(record.Key);
         FWechatRoot = QString(treePath).remove(QStringLiteral("DB/MM.sqlite"));

@@ -4,6 +4,7 @@
 #include "backup/BackupFileManager.h"
 #include "chat/FormChat.h"
 #include "chat/FormChatList.h"
+#include "chat/WechatAccount.h"
 #include "media/FormImage.h"
 #include "media/FormVideo.h"
 
@@ -12,7 +13,10 @@ void actWechatExecute(QWidget* parent, const QStringList& FWechatDbs,
                       const QHash<QString, QString>& FRecordDict, const QString& backupPath)
 {
     if (FWechatDbs.size() != 1) {
-        const int i = ShowChatListForm(int(FWechatDbs.size()), parent);
+        QStringList dbPaths;
+        for (const QString& key : FWechatDbs)
+            dbPaths << GetRealFileName(backupPath, key);
+        const int i = ShowChatListForm(wechatAccountNames(dbPaths, FWechatRoots), parent);
         if (i < 0 || i >= FWechatDbs.size() || i >= FWechatRoots.size())
             return;
         FWechatDbFile = FWechatDbs.at(i);

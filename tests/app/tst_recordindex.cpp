@@ -155,9 +155,15 @@ void TestRecordIndex::matching_data()
                                     << "k0";
     QTest::newRow("wechat root") << QStringList{wx + "Documents/abc/DB/MM.sqlite"} << "wechatRoot"
                                  << wxRoot + "abc/";
-    QTest::newRow("wechat companions join the lists")
-        << QStringList{wx + "Documents/abc/DB/MM.sqlite", wx + "Documents/abc/DB/MM.sqlite-wal"}
-        << "wechatRoots" << wxRoot + "abc/," + wxRoot + "abc/-wal";
+    // Only a database named exactly MM.sqlite is an account, never its companions.
+    QTest::newRow("wechat companions are no accounts")
+        << QStringList{wx + "Documents/abc/DB/MM.sqlite", wx + "Documents/abc/DB/MM.sqlite-wal",
+                       wx + "Documents/abc/DB/MM.sqlite-shm"}
+        << "wechatRoots" << wxRoot + "abc/";
+    QTest::newRow("wechat companion last leaves the account")
+        << QStringList{wx + "Documents/abc/DB/MM.sqlite", wx + "Documents/abc/DB/MM.sqlite-shm"}
+        << "wechat"
+        << "k0";
     QTest::newRow("wechat two accounts")
         << QStringList{wx + "Documents/abc/DB/MM.sqlite", wx + "Documents/def/DB/MM.sqlite"}
         << "wechatDbs"
@@ -169,9 +175,10 @@ void TestRecordIndex::matching_data()
     QTest::newRow("wechat needs the application")
         << QStringList{"AppDomain-com.other|Documents/abc/DB/MM.sqlite"} << "wechatDbs"
         << "";
-    QTest::newRow("wechat database name anywhere")
-        << QStringList{wx + "Documents/abc/MM.sqlite.bak"} << "wechatRoots"
-        << wxRoot + "abc/MM.sqlite.bak";
+    QTest::newRow("wechat database by its exact name")
+        << QStringList{wx + "Documents/abc/MM.sqlite.bak", wx + "Documents/abc/Backup/MM.sqlite"}
+        << "wechatRoots"
+        << "";
 
     QTest::newRow("dictionary keeps the first record of a path")
         << QStringList{"HomeDomain|Library/SMS/sms.db", "MediaDomain|Library/SMS/sms.db"}

@@ -1,13 +1,14 @@
 #include "chat/FormChat.h"
 
+#include "app/DesktopOpen.h"
 #include "app/FormProgress.h"
+#include "app/Language.h"
 #include "chat/ChatSchemes.h"
 #include "chat/ChatSession.h"
 #include "util/Error.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QDir>
 #include <QEventLoop>
 #include <QHBoxLayout>
@@ -48,7 +49,7 @@ protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override
     {
         if (isWebAddress(url))
-            QDesktopServices::openUrl(url);
+            openExternally(url);
         deleteLater();
         return false;
     }
@@ -70,7 +71,7 @@ protected:
             return false;
         // A shared link followed in place would replace the conversation; it opens outside.
         if (type == NavigationTypeLinkClicked && isWebAddress(url)) {
-            QDesktopServices::openUrl(url);
+            openExternally(url);
             return false;
         }
         return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
@@ -85,11 +86,6 @@ private:
     TFormChat* m_form;
 };
 
-QString translated(const QString& text)
-{
-    return QCoreApplication::translate("TFormChat", text.toUtf8().constData());
-}
-
 } // namespace
 
 TFormChat::TFormChat(const QString& db, const QHash<QString, QString>& recordDict,
@@ -98,7 +94,7 @@ TFormChat::TFormChat(const QString& db, const QHash<QString, QString>& recordDic
 {
     m_session = std::make_unique<TChatSession>(db, recordDict, backupPath, root, QDir::tempPath());
 
-    setWindowTitle(QStringLiteral("Wechat History"));
+    setWindowTitle(tr("Wechat History"));
     tlbMain = new QToolBar(this);
     tlbMain->setFixedHeight(40);
     btnClose = new QToolButton(tlbMain);
@@ -276,7 +272,8 @@ void TFormChat::closeEvent(QCloseEvent* event)
 
 void TFormChat::showFailure(const QString& text)
 {
-    QMessageBox::warning(this, QCoreApplication::applicationName(), translated(text));
+    QMessageBox::warning(this, translateMessage(QCoreApplication::applicationName()),
+                         translateMessage(text));
 }
 
 void ShowChatForm(const QString& db, const QHash<QString, QString>& FRecordDict,

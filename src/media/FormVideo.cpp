@@ -18,7 +18,7 @@
 
 TFormVideo::TFormVideo(const TExportFile& file, QWidget* parent) : QDialog(parent), FFile(file)
 {
-    setWindowTitle(QStringLiteral("Videos"));
+    setWindowTitle(tr("Videos"));
     Player = new TAVPlayer(this);
     Player->setVolume(1.0);
     Player->setClockType(clAudio);
@@ -103,7 +103,7 @@ void TFormVideo::FormShow()
 void TFormVideo::tmrUpdateTimer()
 {
     tbDuration->setValue(int(Player->Position()));
-    lblDuration->setText(QStringLiteral("Position:%1/Duration:%2")
+    lblDuration->setText(tr("Position:%1/Duration:%2")
                              .arg(FormatMediaTime(false, Player->Position()),
                                   FormatMediaTime(false, Player->Duration())));
 }

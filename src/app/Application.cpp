@@ -1,5 +1,6 @@
 #include "app/Application.h"
 
+#include "app/Language.h"
 #include "util/Error.h"
 #include "util/WorkFolder.h"
 
@@ -29,13 +30,13 @@ MessageSink& messageSink()
 
 void showBox(const QString& text, bool isError)
 {
-    const QString translated = QCoreApplication::translate("Ferrowick", text.toUtf8().constData());
+    const QString translated = translateMessage(text);
     if (messageSink()) {
         messageSink()(translated, isError);
         return;
     }
     QMessageBox box(isError ? QMessageBox::Critical : QMessageBox::Information,
-                    QStringLiteral("Ferrowick"), translated, QMessageBox::Ok,
+                    translateMessage(QStringLiteral("Ferrowick")), translated, QMessageBox::Ok,
                     QApplication::activeWindow());
     box.exec();
 }
@@ -45,6 +46,8 @@ void showBox(const QString& text, bool isError)
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
     setApplicationName(QStringLiteral("Ferrowick"));
+    // Desktops match the windows to the installed desktop entry (and its icon) by this name.
+    setDesktopFileName(QStringLiteral(FERROWICK_APP_ID));
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event)

@@ -2,6 +2,7 @@
 
 #include "app/Application.h"
 #include "app/DmGlobal.h"
+#include "app/DesktopOpen.h"
 #include "app/ExportFiles.h"
 #include "app/Icons.h"
 #include "app/Language.h"
@@ -24,7 +25,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -411,11 +411,8 @@ void TFormMain::closeEvent(QCloseEvent* event)
 
 void TFormMain::LoadLanguageFile()
 {
-    if (!GetUserLanguage().contains(QLatin1String("zh")))
-        return;
-    const QString file = QDir(QDir::currentPath()).filePath(QStringLiteral("Lang/zh.txt"));
     try {
-        installLanguageTable(TLanguageTable::load(file));
+        LoadUserLanguage();
     } catch (const Error& e) {
         // Without its table the program is still usable, in English.
         qWarning("%s", e.what());
@@ -649,7 +646,7 @@ void TFormMain::actCancelExecute()
 
 void TFormMain::actHomeExecute()
 {
-    QDesktopServices::openUrl(QUrl(QStringLiteral(FERROWICK_HOME_PAGE)));
+    openDocumentation();
 }
 
 void TFormMain::tmrUpdateTimer()

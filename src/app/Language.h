@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QHash>
+#include <QRegularExpression>
 #include <QString>
 #include <QTranslator>
+
+#include <vector>
 
 // The ISO 639 name of the user's language ("zh", "en"), from the default locale.
 QString GetUserLanguage();
@@ -22,8 +25,24 @@ public:
     QString lookup(const QString& source) const { return m_entries.value(source); }
     qsizetype size() const { return m_entries.size(); }
 
+    // A message made at run time from a text with %1..%9 in it (a path, a database's own
+    // words): the translation of the entry whose source, its placeholders standing for any
+    // text, is the whole message, with those texts put in. Of several such entries the one
+    // with the most fixed text counts. A null string when none matches.
+    QString lookupMessage(const QString& message) const;
+
 private:
+    struct Pattern
+    {
+        QRegularExpression source;
+        std::vector<int> numbers; // the placeholder of each capture, in order
+        qsizetype fixedLength = 0;
+        QString translation;
+    };
+    void addPattern(const QString& source, const QString& translation);
+
     QHash<QString, QString> m_entries;
+    std::vector<Pattern> m_patterns; // most fixed text first
 };
 
 // Answers every translation request from a table by the source text alone, whatever the
@@ -39,6 +58,7 @@ public:
     QString translate(const char* context, const char* sourceText,
                       const char* disambiguation = nullptr, int n = -1) const override;
     bool isEmpty() const override { return m_table.size() == 0; }
+    const TLanguageTable& table() const { return m_table; }
 
 private:
     TLanguageTable m_table;
@@ -47,5 +67,20 @@ private:
 // Installs table as the application's translation table, replacing one installed before;
 // the application then tells every window to refresh its texts.
 void installLanguageTable(TLanguageTable table);
-// Removes the installed table, if any.
+// Removes the installed table, if any, and Qt's own translations loaded with it.
 void removeLanguageTable();
+
+// A message for a message box, in the user's language: the translation of text as it is,
+// else of the installed table's entry it was made from (lookupMessage), else text.
+QString translateMessage(const QString& text);
+
+// Qt's own translations (its dialogs' buttons, labels and columns) for locale, from Qt's
+// translation folder (QLibraryInfo::TranslationsPath; Debian's qt6-translations-l10n). Installed
+// after the table, so Qt's texts take Qt's own words. Returns the files loaded.
+QStringList installQtTranslations(const QLocale& locale);
+
+// What the main window does at start-up: for a user whose language is Chinese, the table
+// Lang/zh.txt (from the working directory, beside the program or from the installed data
+// folder) and Qt's own Chinese translations. Throws an Error when the table is missing or
+// unreadable; the interface then stays in English.
+void LoadUserLanguage();

@@ -1,5 +1,6 @@
 #include "chat/ChatMedia.h"
 
+#include "app/InstalledFiles.h"
 #include "chat/FriendInfo.h"
 #include "util/Error.h"
 
@@ -8,7 +9,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QStandardPaths>
 
 bool isSilkVoice(const QByteArray& head)
 {
@@ -54,28 +54,14 @@ void CopyFileReplacing(const QString& source, const QString& destination)
     }
 }
 
-namespace {
-
-QString resolveProgram(const QString& name)
-{
-    if (name.contains(QLatin1Char('/')))
-        return name;
-    const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(name);
-    const QFileInfo info(beside);
-    if (info.isFile() && info.isExecutable())
-        return beside;
-    return QStandardPaths::findExecutable(name);
-}
-
-} // namespace
-
 void RunAndWait(const QString& commandLine, const std::function<void()>& pumpEvents)
 {
     QStringList words = QProcess::splitCommand(trimControls(commandLine));
     if (words.isEmpty())
         throw Error(QStringLiteral("empty command line"));
     const QString name = words.takeFirst();
-    const QString program = resolveProgram(name);
+    // Beside the program, in the installed helper folder, then on PATH.
+    const QString program = findHelperProgram(name);
     if (program.isEmpty())
         throw Error(QStringLiteral("cannot run %1: the program was not found").arg(name));
     QProcess process;

@@ -1,15 +1,16 @@
 #include "chat/FormChat.h"
 
+#include "app/DesktopOpen.h"
 #include "util/WorkFolder.h"
 
 #include "app/FormProgress.h"
+#include "app/Language.h"
 #include "chat/ChatSchemes.h"
 #include "chat/ChatSession.h"
 #include "util/Error.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QDir>
 #include <QEventLoop>
 #include <QHBoxLayout>
@@ -165,11 +166,6 @@ void restrictSettings(QWebEngineSettings* settings)
     settings->setUnknownUrlSchemePolicy(S::DisallowUnknownUrlSchemes);
 }
 
-QString translated(const QString& text)
-{
-    return QCoreApplication::translate("TFormChat", text.toUtf8().constData());
-}
-
 } // namespace
 
 TFormChat::TFormChat(const QString& db, const QHash<QString, QString>& recordDict,
@@ -181,7 +177,7 @@ TFormChat::TFormChat(const QString& db, const QHash<QString, QString>& recordDic
     m_work = std::make_unique<TWorkFolder>(QStringLiteral("chat"));
     m_session = std::make_unique<TChatSession>(db, recordDict, backupPath, root, m_work->path());
 
-    setWindowTitle(QStringLiteral("Wechat History"));
+    setWindowTitle(tr("Wechat History"));
     tlbMain = new QToolBar(this);
     tlbMain->setFixedHeight(40);
     btnClose = new QToolButton(tlbMain);
@@ -352,12 +348,7 @@ void TFormChat::openLink(const QUrl& url)
     // Only a link the page shows: script on the page cannot send what it read to a server.
     if (std::find(m_links.begin(), m_links.end(), comparable(url)) == m_links.end())
         return;
-    if (QDesktopServices::openUrl(url))
-        return;
-    // Said after the view's navigation hook has returned: no modal box inside its callback.
-    QTimer::singleShot(0, this, [this, url] {
-        showFailure(QStringLiteral("No program is set up to open %1").arg(url.toString()));
-    });
+    openExternally(url);
 }
 
 void TFormChat::setStoredCopyReader(std::function<QString(const QString& stored)> reader)
@@ -413,7 +404,8 @@ void TFormChat::closeEvent(QCloseEvent* event)
 
 void TFormChat::showFailure(const QString& text)
 {
-    QMessageBox::warning(this, QCoreApplication::applicationName(), translated(text));
+    QMessageBox::warning(this, translateMessage(QCoreApplication::applicationName()),
+                         translateMessage(text));
 }
 
 void ShowChatForm(const QString& db, const QHash<QString, QString>& FRecordDict,

@@ -5,15 +5,14 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-TFormChatList::TFormChatList(int count, QWidget* parent)
+TFormChatList::TFormChatList(const QStringList& accounts, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint)
 {
-    setWindowTitle(QStringLiteral("Form1"));
+    setWindowTitle(tr("Choose a WeChat account"));
     setFixedSize(355, 94);
     cbbUser = new QComboBox(this);
-    for (int i = 1; i <= count; ++i)
-        cbbUser->addItem(tr("Wechat User%1").arg(i));
-    cbbUser->setCurrentIndex(count > 0 ? 0 : -1);
+    cbbUser->addItems(accounts);
+    cbbUser->setCurrentIndex(accounts.isEmpty() ? -1 : 0);
     btnOk = new QPushButton(tr("Ok"), this);
     btnCancel = new QPushButton(tr("Cancel"), this);
     btnOk->setDefault(true);
@@ -29,9 +28,9 @@ TFormChatList::TFormChatList(int count, QWidget* parent)
     layout->addLayout(buttons);
 }
 
-int ShowChatListForm(int count, QWidget* parent)
+int ShowChatListForm(const QStringList& accounts, QWidget* parent)
 {
-    TFormChatList form(count, parent);
+    TFormChatList form(accounts, parent);
     if (form.exec() != QDialog::Accepted)
         return -1;
     return form.cbbUser->currentIndex();

@@ -4,15 +4,26 @@
 #include "backup/StoredCopies.h"
 #include "chat/FormChat.h"
 #include "chat/FormChatList.h"
+#include "chat/WechatAccount.h"
 #include "media/FormImage.h"
 #include "media/FormVideo.h"
+#include "util/Error.h"
 
 void actWechatExecute(QWidget* parent, const QStringList& FWechatDbs,
                       const QStringList& FWechatRoots, QString& FWechatDbFile, QString& FWechatRoot,
                       const QHash<QString, QString>& FRecordDict, TStoredCopies& copies)
 {
     if (FWechatDbs.size() != 1) {
-        const int i = ShowChatListForm(int(FWechatDbs.size()), parent);
+        QStringList dbPaths;
+        for (const QString& key : FWechatDbs) {
+            // An account whose database cannot be read is still listed, by its folder.
+            try {
+                dbPaths << copies.readableDatabase(key);
+            } catch (const Error&) {
+                dbPaths << copies.storedPath(key);
+            }
+        }
+        const int i = ShowChatListForm(wechatAccountNames(dbPaths, FWechatRoots), parent);
         if (i < 0 || i >= FWechatDbs.size() || i >= FWechatRoots.size())
             return;
         FWechatDbFile = FWechatDbs.at(i);

@@ -34,7 +34,7 @@ int barValue(double seconds)
 
 TFormVideo::TFormVideo(const TExportFile& file, QWidget* parent) : QDialog(parent), FFile(file)
 {
-    setWindowTitle(QStringLiteral("Videos"));
+    setWindowTitle(tr("Videos"));
     Player = new TAVPlayer(this);
     Player->setVolume(1.0);
     Player->setClockType(clAudio);
@@ -129,10 +129,10 @@ void TFormVideo::tmrUpdateTimer()
     // A duration of 0 is unknown (a stream without one): the position stands alone.
     if (duration > 0)
         lblDuration->setText(
-            QStringLiteral("Position:%1/Duration:%2")
+            tr("Position:%1/Duration:%2")
                 .arg(FormatMediaTime(false, position), FormatMediaTime(false, duration)));
     else
-        lblDuration->setText(QStringLiteral("Position:%1").arg(FormatMediaTime(false, position)));
+        lblDuration->setText(tr("Position:%1").arg(FormatMediaTime(false, position)));
 }
 
 bool TFormVideo::eventFilter(QObject* watched, QEvent* event)

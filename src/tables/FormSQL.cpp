@@ -1,6 +1,7 @@
 #include "tables/FormSQL.h"
 
 #include "app/DmGlobal.h"
+#include "app/Language.h"
 #include "tables/CsvWriter.h"
 #include "tables/QueryResult.h"
 #include "util/Error.h"
@@ -123,9 +124,8 @@ void TFormSQL::btnSaveClick()
 
 void TFormSQL::showFailure(const QString& text)
 {
-    // Texts made at run time (engine errors) still go through the translation table by source text.
-    QMessageBox::warning(this, windowTitle(),
-                         QCoreApplication::translate("TFormSQL", text.toUtf8().constData()));
+    // Texts made at run time (engine errors, paths) go through the translation table too.
+    QMessageBox::warning(this, windowTitle(), translateMessage(text));
 }
 
 void ShowSQLForm(TdmGlobal& dm, const QString& db, const QStringList& statements, QWidget* parent)

@@ -489,17 +489,59 @@ void TestChatWindow::chooser()
         QTimer::singleShot(200, [ok, index] {
             auto* form = qobject_cast<TFormChatList*>(QApplication::activeModalWidget());
             QVERIFY(form);
-            QCOMPARE(form->windowTitle(), QStringLiteral("Form1"));
-            QCOMPARE(form->cbbUser->count(), 4);
-            QCOMPARE(form->cbbUser->itemText(1), QStringLiteral("Wechat User2"));
+            QCOMPARE(form->windowTitle(), QStringLiteral("Choose a WeChat account"));
+            QCOMPARE(form->cbbUser->count(), 3);
+            QCOMPARE(form->cbbUser->itemText(1), QStringLiteral("陈明"));
             form->cbbUser->setCurrentIndex(index);
             (ok ? form->btnOk : form->btnCancel)->click();
         });
     };
+    const QStringList names = {QStringLiteral("Sam Lee"), QStringLiteral("陈明"),
+                               QStringLiteral("0123abcd")};
     answer(true, 1);
-    QCOMPARE(ShowChatListForm(4), 1);
+    QCOMPARE(ShowChatListForm(names), 1);
     answer(false, 2);
-    QCOMPARE(ShowChatListForm(4), -1);
+    QCOMPARE(ShowChatListForm(names), -1);
+
+    // The demo's two accounts go by their owners' nicknames; the choice opens that account.
+    QStringList keys, roots;
+    for (int account : {1, 2}) {
+        const QString db = QStringLiteral("Applications/com.tencent.xin/Documents/%1/DB/MM.sqlite")
+                               .arg(wechat::accountFolder(account));
+        keys << m_fx->recordDict.value(db);
+        roots << QString(db).remove(QStringLiteral("DB/MM.sqlite"));
+    }
+    QStringList offered;
+    QString chosenWindow;
+    QTimer chooseSecond;
+    connect(&chooseSecond, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (!w->isVisible())
+                continue;
+            if (auto* chooser = qobject_cast<TFormChatList*>(w)) {
+                for (int i = 0; i < chooser->cbbUser->count(); ++i)
+                    offered << chooser->cbbUser->itemText(i);
+                chooser->cbbUser->setCurrentIndex(1);
+                chooser->btnOk->click();
+            } else if (auto* form = qobject_cast<TFormChat*>(w)) {
+                chosenWindow = form->lstFriends->count() == 1
+                                   ? form->lstFriends->item(0)->text()
+                                   : QStringLiteral("%1 friends").arg(form->lstFriends->count());
+                form->done(QDialog::Rejected);
+            }
+        }
+    });
+    chooseSecond.start(100);
+    QString current = keys.at(0), currentRoot = roots.at(0);
+    TStoredCopies accountCopies(m_fx->backupPath);
+    actWechatExecute(nullptr, keys, roots, current, currentRoot, m_fx->recordDict,
+                     accountCopies);
+    chooseSecond.stop();
+    QCOMPARE(offered, (QStringList{QString::fromUtf8(wechat::kAccountNickname[0]),
+                                   QString::fromUtf8(wechat::kAccountNickname[1])}));
+    QCOMPARE(chosenWindow, QStringLiteral("Erin W.(Erin)"));
+    QCOMPARE(current, keys.at(1));
+    QCOMPARE(currentRoot, roots.at(1));
 
     // One account: the chat window opens directly on it, without the chooser.
     QString opened;
@@ -528,11 +570,11 @@ void TestChatWindow::chooser()
     actWechatExecute(nullptr, {single}, {singleRoot}, single, singleRoot, m_fx->recordDict, copies);
     QCOMPARE(opened, QStringLiteral("3 1"));
 
-    // Cancel in the chooser leaves the current account as it was.
+    // Cancel in the chooser (the closer's) leaves the current account as it was.
     QString dbFile = QStringLiteral("keep"), root = QStringLiteral("keep/");
-    answer(false, 0);
     actWechatExecute(nullptr, {"a", "b", "c", "d"}, {"ra", "rb", "rc", "rd"}, dbFile, root,
                      m_fx->recordDict, copies);
+    QCOMPARE(opened, QStringLiteral("chooser"));
     QCOMPARE(dbFile, QStringLiteral("keep"));
     QCOMPARE(root, QStringLiteral("keep/"));
 }

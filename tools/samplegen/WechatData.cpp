@@ -235,9 +235,14 @@ QByteArray silkVoice(double seconds, double frequency, int sampleRate)
     return readAll(out);
 }
 
+QString accountOwner(int account)
+{
+    return QStringLiteral("wxid_demo_owner%1").arg(account);
+}
+
 QString accountFolder(int account)
 {
-    return md5(QStringLiteral("wxid_demo_owner%1").arg(account));
+    return md5(accountOwner(account));
 }
 
 namespace {
@@ -270,6 +275,8 @@ void addFirstAccount(SampleBackup& backup)
         {QStringLiteral("wxid_dave"), QStringLiteral("Dave"), {}, 3}, // no conversation
         {group, QStringLiteral("Family"), {}, 2},
         {official, QStringLiteral("Daily News"), {}, 3},
+        // The owner's own row: no conversation of its own, so never listed.
+        {accountOwner(1), QString::fromUtf8(kAccountNickname[0]), {}, 3},
     };
 
     auto& a = db.chats[alice];
@@ -336,7 +343,8 @@ void addSecondAccount(SampleBackup& backup)
     const QString account = accountFolder(2);
     const QString erin = QStringLiteral("wxid_erin");
     Database db;
-    db.friends = {{erin, QStringLiteral("Erin"), remarkRecord(QStringLiteral("Erin W.")), 3}};
+    db.friends = {{erin, QStringLiteral("Erin"), remarkRecord(QStringLiteral("Erin W.")), 3},
+                  {accountOwner(2), QString::fromUtf8(kAccountNickname[1]), {}, 3}};
     db.chats[erin] = {{kStart + 10, QStringLiteral("Second account, first message"), 1, 0, 1},
                       {kStart + 70, QStringLiteral("Got it"), 1, 1, 2}};
     backup.addFile(domain, QStringLiteral("Documents/%1/DB/MM.sqlite").arg(account), db.bytes());

@@ -59,8 +59,11 @@ QByteArray silkVoice(double seconds, double frequency, int sampleRate = 24000);
 inline constexpr double kSilkVoiceSeconds = 3.0;
 inline constexpr double kSilkVoiceFrequency = 523.25;
 
-// The folder under Documents/ of the demo accounts.
+// The demo accounts' own WeChat ids, and the folders under Documents/ named after them (MD5).
+QString accountOwner(int account);
 QString accountFolder(int account);
+// The nicknames the demo accounts' owners go by (their own rows of the friend table).
+inline constexpr const char* kAccountNickname[] = {"Sam Lee", "陈明"};
 
 // Adds the two demo accounts with their media to backup.
 void addWechatData(SampleBackup& backup);

@@ -1,4 +1,4 @@
-#!/usr/bin/env node
+#!@SILK_INTERPRETER@
 // SilkDecoder "in.silk" "out.pcm": decodes a WeChat SILK v3 voice message into raw signed 16-bit
 // little-endian PCM, 2 channels at 11780 Hz, the form Ferrowick's playback window plays .pcm files in.
 // The viewer hands over the stored file without its first byte (it starts with "#!SILK_V3");
@@ -16,7 +16,7 @@ function loadSilk() {
     // Installed layout first (node_modules beside this script), then the source tree's.
     const candidates = [path.join(__dirname, 'node_modules', 'silk-wasm'), '@SILK_WASM_DIR@'];
     for (const dir of candidates) {
-        if (!dir.startsWith('@') && fs.existsSync(path.join(dir, 'package.json')))
+        if (dir && !dir.startsWith('@') && fs.existsSync(path.join(dir, 'package.json')))
             return require(dir);
     }
     throw new Error('silk-wasm is not installed (run scripts/setup.sh)');

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The name an account goes by in the chooser: the owner's own nickname, read from the friend
+// row of MM.sqlite whose UsrName has the account folder's name as its MD5 (WeChat names the
+// folder so); the folder name when there is no such row or the database cannot be read.
+// dbPath is a readable copy of the account's MM.sqlite, root its tree path ending in "/".
+QString wechatAccountName(const QString& dbPath, const QString& root);
+
+// The names of several accounts, entry k for dbPaths[k] and roots[k]. Accounts that would
+// share a name carry their folder name after it, so every entry can be told apart.
+QStringList wechatAccountNames(const QStringList& dbPaths, const QStringList& roots);

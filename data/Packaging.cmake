@@ -1,7 +1,6 @@
 # cpack -G DEB: a Debian 12 package of what `cmake --install` installs. scripts/package.sh
 # makes it with Debian's build flags and checks it with lintian.
-set(FERROWICK_MAINTAINER "Ferrowick maintainers <maintainers@users.noreply.c-seed-f6e177f9.example>")
-set(FERROWICK_DEB_VERSION "${PROJECT_VERSION}-1")
+# FERROWICK_MAINTAINER and FERROWICK_DEB_VERSION come from the top folder (data/ uses them too).
 
 set(CPACK_PACKAGE_NAME "ferrowick")
 set(CPACK_PACKAGE_VENDOR "Ferrowick maintainers")
@@ -20,7 +19,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR "DEB")
 
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${FERROWICK_MAINTAINER}")
-set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+string(REGEX REPLACE ".*-" "" CPACK_DEBIAN_PACKAGE_RELEASE "${FERROWICK_DEB_VERSION}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Ferrowick needs to build, run and test, skipping those present.
+# Further package names given as arguments are installed too (scripts/package.sh's tools).
 set -euo pipefail
 
 packages=(
@@ -12,6 +13,8 @@ packages=(
     libsdl2-dev libsdl2-mixer-dev libxcb1-dev
     xvfb xauth ffmpeg sqlite3 dbus-daemon
     libopencore-amrnb-dev
+    qt6-translations-l10n cmark-gfm librsvg2-bin
+    "$@"
 )
 # The SILK voice decoder runs on Node.js; install Debian's only when no node is present
 # (a node from elsewhere brings its own npm, which Debian's npm package would conflict with).
@@ -28,8 +31,9 @@ if ((${#missing[@]})); then
     echo "setup: installing ${missing[*]}"
     sudo=()
     ((EUID == 0)) || sudo=(sudo)
-    "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+        --no-install-recommends "${missing[@]}"
 fi
 
 # silk-wasm for tools/silkdecoder, at the version pinned in its package-lock.json.

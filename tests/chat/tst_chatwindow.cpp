@@ -1,5 +1,6 @@
 #include "ChatFixture.h"
 #include "WebTestSupport.h"
+#include "app/Application.h"
 #include "backup/StoredCopies.h"
 #include "chat/ChatSchemes.h"
 #include "chat/ChatSession.h"
@@ -126,6 +127,30 @@ void TestChatWindow::clickContactShowsPage()
     const QString shot = QStringLiteral(FERROWICK_BINARY_DIR "/chat-window.png");
     QTest::qWait(500);
     QVERIFY(form.grab().save(shot));
+
+    // A shared link goes to the desktop's opener (here a stand-in xdg-open that finds no
+    // program), and the user is told that nothing opened it; the page stays.
+    QFile opener(m_tmp.filePath("bin/xdg-open"));
+    QVERIFY(QDir().mkpath(m_tmp.filePath("bin")) && opener.open(QIODevice::WriteOnly));
+    opener.write("#!/bin/sh\nprintf '%s\\n' \"$*\" >> \"$0.log\"\nexit 4\n");
+    opener.close();
+    QVERIFY(opener.setPermissions(opener.permissions() | QFile::ExeOwner));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", m_tmp.filePath("bin").toUtf8() + ':' + path);
+    QStringList messages;
+    setMessageSink([&messages](const QString& text, bool) { messages << text; });
+    QVERIFY(
+        runJs(page, QStringLiteral("document.querySelector('a[href]').click(); true")).toBool());
+    QTRY_COMPARE_WITH_TIMEOUT(
+        messages,
+        QStringList{QStringLiteral("No program is set up to open https://example.com/trip.")},
+        10000);
+    setMessageSink({});
+    qputenv("PATH", path);
+    QFile log(m_tmp.filePath("bin/xdg-open.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QCOMPARE(log.readAll(), QByteArray("https://example.com/trip\n"));
+    QCOMPARE(form.webHistory->url(), QUrl::fromLocalFile(form.session().tempFile()));
 
     // A click on a picture reaches the window's navigation handler as image://.
     QString opened;

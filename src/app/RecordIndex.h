@@ -34,7 +34,7 @@ public:
     QString FcalendarDbFile;
     QString FWechatDbFile;
     QString FWechatRoot;
-    QStringList FWechatDbs;   // Key of every WeChat account database (and its companions)
+    QStringList FWechatDbs;   // Key of every WeChat account database (MM.sqlite itself)
     QStringList FWechatRoots; // entry k: the tree-path prefix of FWechatDbs[k]'s account
     QHash<QString, QString> FRecordDict; // tree path -> Key; the first record of a path stays
 };

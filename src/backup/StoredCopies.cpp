@@ -91,11 +91,9 @@ QString TStoredCopies::readableCatalog(const TManifestInfo& info)
     const QString mbdb = dir.filePath(QStringLiteral("Manifest.mbdb"));
     if (QFileInfo(mbdb).isFile()) {
         m_catalogFile = mbdb;
-        m_catalogIsSqlite = false;
         return m_catalogFile;
     }
     const QString db = dir.filePath(QStringLiteral("Manifest.db"));
-    m_catalogIsSqlite = true;
     if (!QFileInfo(db).isFile())
         throw Error(QStringLiteral("no Manifest.mbdb or Manifest.db in %1").arg(m_backupPath));
 

@@ -97,7 +97,6 @@ private:
     std::unique_ptr<TWorkFolder> m_work;
     const TBackupFileManager* m_catalog = nullptr;
     QString m_catalogFile; // the readable catalog
-    bool m_catalogIsSqlite = false;
     QString m_connectionName;                // own read-only connection to the readable catalog
     QHash<QString, qsizetype> m_recordOfKey; // Manifest.mbdb: Key -> record index, made lazily
     QHash<QString, QString> m_readable;      // Key -> its readable path, for the session

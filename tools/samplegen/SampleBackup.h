@@ -96,8 +96,10 @@ public:
     static QString keyOf(const QByteArray& domain, const QByteArray& path);
     static QString keyOf(const Entry& entry);
 
-    // The demo backup of the run command.
+    // The demo backup of the run command: an iOS 6-era phone.
     static SampleBackup demo();
+    // The run command's second demo backup: a current iPhone's databases, media and apps.
+    static SampleBackup demoCurrent();
 
 private:
     void writeInfoPlist(const QString& folder) const;

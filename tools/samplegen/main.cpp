@@ -17,6 +17,9 @@ int main(int argc, char* argv[])
                                  QStringLiteral("backup folder to write"));
     const QCommandLineOption demo(QStringLiteral("demo"),
                                   QStringLiteral("the demo backup of the run command"));
+    const QCommandLineOption demoCurrent(
+        QStringLiteral("demo-current"),
+        QStringLiteral("the run command's second demo backup, of a current iPhone"));
     const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("catalog: mbdb or db"),
                                     QStringLiteral("format"), QStringLiteral("db"));
     const QCommandLineOption records(QStringLiteral("records"),
@@ -44,15 +47,18 @@ int main(int argc, char* argv[])
                                   QStringLiteral("SHA-1 rounds of the key derivation"),
                                   QStringLiteral("n"), QStringLiteral("10000"));
     parser.addOptions(
-        {demo, format, records, name, date, binary, wal, noCopies, seed, password, dpic, iter});
+        {demo, demoCurrent, format, records, name, date, binary, wal, noCopies, seed, password, dpic, iter});
     parser.process(app);
     if (parser.positionalArguments().size() != 1)
         parser.showHelp(2);
 
     try {
         SampleBackup backup;
+        const bool anyDemo = parser.isSet(demo) || parser.isSet(demoCurrent);
         if (parser.isSet(demo)) {
             backup = SampleBackup::demo();
+        } else if (parser.isSet(demoCurrent)) {
+            backup = SampleBackup::demoCurrent();
         } else {
             bool ok = false;
             const int n = parser.value(records).toInt(&ok);
@@ -63,7 +69,7 @@ int main(int argc, char* argv[])
         const QString fmt = parser.value(format);
         if (fmt != QLatin1String("db") && fmt != QLatin1String("mbdb"))
             throw std::runtime_error("--format takes mbdb or db");
-        if (parser.isSet(format) || !parser.isSet(demo))
+        if (parser.isSet(format) || !anyDemo)
             backup.catalog = fmt == QLatin1String("db") ? SampleBackup::Catalog::Db
                                                         : SampleBackup::Catalog::Mbdb;
         if (parser.isSet(name))

@@ -12,7 +12,7 @@ packages=(
     libswresample-dev libswscale-dev libavutil-dev
     libsdl2-dev libsdl2-mixer-dev libxcb1-dev
     xvfb xauth ffmpeg sqlite3 dbus-daemon
-    libopencore-amrnb-dev
+    libopencore-amrnb-dev libheif-examples
     qt6-translations-l10n cmark-gfm librsvg2-bin
     "$@"
 )

@@ -340,7 +340,7 @@ std::vector<TConversation> TMessagesStore::Impl::conversationsIos6() const
         const QString c = QStringLiteral("chat");
         // Counts first: a chat with no message or event is not listed.
         Statement counts(db.get(),
-                         QStringLiteral("SELECT j.chat_id, count(*), max(%1) "
+                         QStringLiteral("SELECT j.chat_id, count(DISTINCT m.ROWID), max(%1) "
                                         "FROM chat_message_join j JOIN message m "
                                         "ON m.ROWID = j.message_id WHERE %2 GROUP BY j.chat_id")
                              .arg(dateMsSql(col(m, QStringLiteral("m"), QStringLiteral("date"))),
@@ -437,7 +437,12 @@ std::vector<TMessage> TMessagesStore::Impl::messagesIos6(qint64 id) const
                     .arg(col(m, a, QStringLiteral("guid")), col(m, a, QStringLiteral("text")),
                          col(m, a, QStringLiteral("attributedbody")),
                          col(m, a, QStringLiteral("is_from_me")),
-                         col(m, a, QStringLiteral("service")), col(m, a, QStringLiteral("date")),
+                         // A row without its own service takes its handle's.
+                         QStringLiteral("coalesce(NULLIF(%1, ''), %2)")
+                             .arg(col(m, a, QStringLiteral("service")),
+                                  col(QStringLiteral("handle"), QStringLiteral("h"),
+                                      QStringLiteral("service"))),
+                         col(m, a, QStringLiteral("date")),
                          col(m, a, QStringLiteral("date_edited")),
                          col(m, a, QStringLiteral("date_retracted")),
                          col(m, a, QStringLiteral("item_type")))
@@ -658,17 +663,17 @@ std::vector<TMessage> TMessagesStore::Impl::messagesIos5(qint64 id) const
             msg.rowId = q.integer(0);
             msg.guid = q.text(1);
             msg.text = messageText(q, 2, 3);
-            const bool madrid = q.integer(7) != 0;
+            const bool madrid = q.integer(8) != 0;
             // SMS flags: bit 0 set on what the phone sent (2 received, 3 sent). iMessage rows
             // keep theirs in madrid_flags, bit 2 on sent ones.
-            msg.fromMe = madrid ? (q.integer(6) & 0x4) != 0 : (q.integer(5) & 0x1) != 0;
+            msg.fromMe = madrid ? (q.integer(7) & 0x4) != 0 : (q.integer(6) & 0x1) != 0;
             if (!msg.fromMe) {
-                msg.sender = q.text(madrid ? 4 : 3);
+                msg.sender = q.text(madrid ? 5 : 4);
                 if (msg.sender.isEmpty())
-                    msg.sender = q.text(madrid ? 3 : 4);
+                    msg.sender = q.text(madrid ? 4 : 5);
             }
             msg.service = madrid ? QStringLiteral("iMessage") : QStringLiteral("SMS");
-            msg.dateMs = messageDateMs(q.integer(8), Schema::Ios5);
+            msg.dateMs = messageDateMs(q.integer(9), Schema::Ios5);
             byRow.insert(msg.rowId, list.size());
             list.push_back(std::move(msg));
         }

@@ -39,8 +39,7 @@ void registerChatSchemes()
     if (QWebEngineUrlScheme::schemeByName(kMessagesScheme).name() != kMessagesScheme) {
         QWebEngineUrlScheme messages(kMessagesScheme);
         messages.setSyntax(QWebEngineUrlScheme::Syntax::Host);
-        messages.setFlags(QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::CorsEnabled |
-                          QWebEngineUrlScheme::LocalScheme);
+        messages.setFlags(QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::CorsEnabled);
         QWebEngineUrlScheme::registerScheme(messages);
     }
 }

@@ -29,6 +29,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineUrlRequestInterceptor>
@@ -144,6 +145,8 @@ TFormMessages::TFormMessages(Sources sources, QWidget* parent)
     : QDialog(parent, Qt::Window), m_sources(std::move(sources))
 {
     setWindowTitle(tr("Messages"));
+    // The size it has where no window manager maximises it.
+    resize(1200, 800);
     tlbMain = new QToolBar(this);
     tlbMain->setFixedHeight(40);
     auto button = [this](QToolButton*& b, const QString& text, QStyle::StandardPixmap icon) {
@@ -182,10 +185,14 @@ TFormMessages::TFormMessages(Sources sources, QWidget* parent)
     webMessages = new QWebEngineView(this);
     webMessages->setPage(new MessagesWebPage(m_profile, this, webMessages));
     webMessages->setContextMenuPolicy(Qt::NoContextMenu);
-    connect(webMessages, &QWebEngineView::loadFinished, this, [this](bool ok) {
-        if (!m_blankPending && m_shownSerial >= 0)
-            emit conversationShown(ok);
-    });
+    // Only the conversation's own page: a refused click on a link also ends a load.
+    connect(webMessages->page(), &QWebEnginePage::loadingChanged, this,
+            [this](const QWebEngineLoadingInfo& info) {
+                if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus ||
+                    m_shownSerial < 0 || info.url() != QUrl(urlOf(QStringLiteral("page"))))
+                    return;
+                emit conversationShown(info.status() == QWebEngineLoadingInfo::LoadSucceededStatus);
+            });
 
     auto* body = new QHBoxLayout;
     body->setContentsMargins(0, 0, 0, 0);

@@ -52,6 +52,14 @@ QString ownNickname(const QString& dbPath, const QString& folder)
                         break;
                     }
                 }
+            } else if (query.exec(QStringLiteral("SELECT userName, dbContactRemark FROM Friend"))) {
+                // WCDB_Contact.sqlite of current versions: the names are a protobuf blob.
+                while (query.next()) {
+                    if (mediaFolderName(query.value(0).toString()) == folder) {
+                        nickname = plainName(decodeContactRemark(query.value(1).toByteArray()).nickName);
+                        break;
+                    }
+                }
             }
         } catch (const Error&) {
             // An unreadable database still is an account; it goes by its folder.

@@ -11,7 +11,8 @@
 
 void actWechatExecute(QWidget* parent, const QStringList& FWechatDbs,
                       const QStringList& FWechatRoots, QString& FWechatDbFile, QString& FWechatRoot,
-                      const QHash<QString, QString>& FRecordDict, TStoredCopies& copies)
+                      const QHash<QString, QString>& FRecordDict, TStoredCopies& copies,
+                      const QHash<QString, QString>* groupFiles)
 {
     if (FWechatDbs.size() != 1) {
         QStringList dbPaths;
@@ -29,10 +30,16 @@ void actWechatExecute(QWidget* parent, const QStringList& FWechatDbs,
         FWechatDbFile = FWechatDbs.at(i);
         FWechatRoot = FWechatRoots.at(i);
     }
-    ShowChatForm(copies.readableDatabase(FWechatDbFile), FRecordDict, copies.backupPath(),
-                 FWechatRoot, parent, [&copies](TFormChat& form) {
+    // An account of a current version may have no MM.sqlite; its other databases are found by
+    // the window in its DB folder.
+    const bool mm = FRecordDict.value(FWechatRoot + QStringLiteral("DB/MM.sqlite")) == FWechatDbFile;
+    ShowChatForm(mm ? copies.readableDatabase(FWechatDbFile) : QString(), FRecordDict,
+                 copies.backupPath(), FWechatRoot, parent, [&copies, groupFiles](TFormChat& form) {
                      form.setStoredCopyReader(
                          [&copies](const QString& Key) { return copies.readable(Key); });
+                     form.setDatabaseReader(
+                         [&copies](const QString& Key) { return copies.readableDatabase(Key); });
+                     form.setGroupFiles(groupFiles);
                      // Called from the view's navigation hook: failures stop here, in a box.
                      form.openImage = [&form](const TExportFile& file) {
                          guarded([&] { ShowImageForm(file, &form); })();

@@ -2,6 +2,7 @@
 // kind of data adds itself here; the old demo keeps the iOS 6-era formats.
 #include "PhoneDatabases.h"
 #include "SampleBackup.h"
+#include "WechatData.h"
 
 SampleBackup SampleBackup::demoCurrent()
 {
@@ -15,5 +16,6 @@ SampleBackup SampleBackup::demoCurrent()
     backup.addFile(QStringLiteral("HomeDomain"),
                    QStringLiteral("Library/AddressBook/AddressBook.sqlitedb"),
                    PhoneDatabases::addressBook());
+    wechat::addCurrentWechatAccount(backup);
     return backup;
 }

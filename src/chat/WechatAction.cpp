@@ -15,16 +15,29 @@ void actWechatExecute(QWidget* parent, const QStringList& FWechatDbs,
                       const QHash<QString, QString>* groupFiles)
 {
     if (FWechatDbs.size() != 1) {
-        QStringList dbPaths;
-        for (const QString& key : FWechatDbs) {
+        QStringList dbPaths, contactPaths;
+        for (qsizetype k = 0; k < FWechatDbs.size(); ++k) {
+            const QString& key = FWechatDbs.at(k);
             // An account whose database cannot be read is still listed, by its folder.
             try {
                 dbPaths << copies.readableDatabase(key);
             } catch (const Error&) {
                 dbPaths << copies.storedPath(key);
             }
+            // Current versions name the owner in WCDB_Contact.sqlite only.
+            const QString contacts = FRecordDict.value(
+                FWechatRoots.value(k) + QStringLiteral("DB/WCDB_Contact.sqlite"));
+            QString contactsPath;
+            if (!contacts.isEmpty() && contacts != key) {
+                try {
+                    contactsPath = copies.readableDatabase(contacts);
+                } catch (const Error&) {
+                }
+            }
+            contactPaths << contactsPath;
         }
-        const int i = ShowChatListForm(wechatAccountNames(dbPaths, FWechatRoots), parent);
+        const int i =
+            ShowChatListForm(wechatAccountNames(dbPaths, FWechatRoots, contactPaths), parent);
         if (i < 0 || i >= FWechatDbs.size() || i >= FWechatRoots.size())
             return;
         FWechatDbFile = FWechatDbs.at(i);

@@ -2,6 +2,7 @@
 // conversations are spread over MM.sqlite and the message_N.sqlite shards, media partly in the
 // app-group container; and the reading of a conversation apart from its rendering.
 #include "ChatFixture.h"
+#include "app/RecordIndex.h"
 #include "FolderSnapshot.h"
 #include "chat/ChatConversation.h"
 #include "chat/ChatExport.h"
@@ -91,6 +92,7 @@ private slots:
     void protobufFields();
     void contactRemark_data();
     void contactRemark();
+    void demoAccountThroughTheIndex();
     void shardsMergeIntoOneList_data();
     void shardsMergeIntoOneList();
     void conversationMergedOverDatabases();
@@ -200,6 +202,35 @@ void TestWechatCurrent::contactRemark()
     TChatSession session({}, fx.recordDict, fx.backupPath, kRoot.arg(kAccountHex), fx.tempPath);
     session.InitFriends();
     QCOMPARE(names(session, TFriendClass::fcFriends), QStringList{displayName});
+}
+
+void TestWechatCurrent::demoAccountThroughTheIndex()
+{
+    // The second demo backup, indexed record by record as the main window does: one account,
+    // its entry the account's MM.sqlite, and the app-group container's files at hand.
+    const SampleBackup backup = SampleBackup::demoCurrent();
+    ChatFixture fx(backup);
+    TRecordIndex index;
+    for (const SampleBackup::Entry& e : backup.entries()) {
+        TBackupFileRecord record;
+        record.Domain = e.domain;
+        record.Path = e.path;
+        record.Key = SampleBackup::keyOf(e);
+        index.indexRecord(record, treePathOf(record.Domain, record.Path));
+    }
+    const QString root = kRoot.arg(wechat::accountFolder(wechat::kCurrentAccount));
+    QCOMPARE(index.FWechatRoots, QStringList{root});
+    QCOMPARE(index.FWechatDbs,
+             QStringList{index.FRecordDict.value(root + QStringLiteral("DB/MM.sqlite"))});
+    QCOMPARE(index.FWechatGroupFiles.size(), 4);
+    TChatSession session(GetRealFileName(fx.backupPath, index.FWechatDbFile), index.FRecordDict,
+                         fx.backupPath, index.FWechatRoot, fx.tempPath);
+    session.setGroupFiles(&index.FWechatGroupFiles);
+    session.InitFriends();
+    QCOMPARE(names(session, TFriendClass::fcFriends),
+             (QStringList{"Gracie(Grace)", "Henry", "ivy_88"}));
+    QVERIFY(session.buildPage(*session.friendInfo(QStringLiteral("wxid_ivy")), {}));
+    QVERIFY(QFileInfo(session.tempFolder("Image") + QStringLiteral("2.jpg")).size() > 1000);
 }
 
 void TestWechatCurrent::shardsMergeIntoOneList_data()

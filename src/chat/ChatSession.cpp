@@ -358,16 +358,14 @@ std::unique_ptr<TChatConversation> TChatSession::openConversation(const TFriendI
         if (count.next())
             rows.reserve(rows.size() + size_t(std::max<qint64>(0, count.value(0).toLongLong())));
         count.finish();
+        // Only the columns used: a missing one fails the statement, naming it.
         QSqlQuery query = runQuery(
             db,
-            QStringLiteral("select datetime(createtime, 'unixepoch', 'localtime') as date,* from ") +
+            QStringLiteral("select datetime(CreateTime, 'unixepoch', 'localtime'), CreateTime, "
+                           "Message, Type, Des, MesLocalID from ") +
                 f.TableName,
             database.path);
-        const int cTime = column(query, "CreateTime", database.path);
-        const int cMessage = column(query, "Message", database.path);
-        const int cType = column(query, "Type", database.path);
-        const int cDes = column(query, "Des", database.path);
-        const int cId = column(query, "MesLocalId", database.path);
+        const int cTime = 1, cMessage = 2, cType = 3, cDes = 4, cId = 5;
         while (query.next()) {
             bool typeOk = false;
             const qint64 type = query.value(cType).toLongLong(&typeOk);

@@ -223,18 +223,39 @@ void TChatSession::InitFriends()
         }
     }
 
+    const auto wcdb = std::find_if(m_databases.begin(), m_databases.end(), [](const Database& db) {
+        return db.name == QLatin1String("WCDB_Contact.sqlite");
+    });
     for (const Database& db : m_databases) {
-        if (db.name == QLatin1String("MM.sqlite"))
-            readMmFriends(db);
+        if (db.name != QLatin1String("MM.sqlite"))
+            continue;
+        // A current version's MM.sqlite may hold messages only; its contacts are elsewhere.
+        if (wcdb != m_databases.end() && !hasTable(db, QStringLiteral("friend")))
+            continue;
+        readMmFriends(db);
     }
-    for (const Database& db : m_databases) {
-        if (db.name == QLatin1String("WCDB_Contact.sqlite"))
-            readWcdbContacts(db);
+    if (wcdb != m_databases.end()) {
+        // The MM.sqlite contacts read so far stay when this newer list cannot be read.
+        try {
+            readWcdbContacts(*wcdb);
+        } catch (const Error& e) {
+            m_warnings.append({wcdb->name, e.message()});
+        }
     }
     for (auto& list : m_listed)
         std::stable_sort(list.begin(), list.end(), [](const TFriendInfo* a, const TFriendInfo* b) {
             return chatListLess(a->DisplayName, b->DisplayName);
         });
+}
+
+bool TChatSession::hasTable(const Database& database, const QString& name) const
+{
+    const QSqlDatabase db = QSqlDatabase::database(database.connection, false);
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral(
+        "SELECT count(*) FROM sqlite_master WHERE type='table' AND name = ? COLLATE NOCASE"));
+    query.addBindValue(name);
+    return query.exec() && query.next() && query.value(0).toLongLong() > 0;
 }
 
 void TChatSession::listIfConversation(TFriendInfo* row)

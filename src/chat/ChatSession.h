@@ -70,8 +70,10 @@ public:
     // sorted: MM.sqlite's friend table, then WCDB_Contact.sqlite's Friend table, a contact in
     // both taking the newer names of the latter. A contact is listed when a Chat_ table of its
     // name exists in any of the databases. Throws on failure (dbPath unreadable, a duplicate
-    // in MM.sqlite); what was read until then stays (the lists unsorted). Another database
-    // that cannot be read is left out and named in warnings().
+    // in MM.sqlite, or its friend table unreadable when it is the only list of contacts); what
+    // was read until then stays (the lists unsorted). Another database that cannot be read,
+    // or a WCDB_Contact.sqlite whose contacts cannot be read, is left out and named in
+    // warnings().
     void InitFriends();
     // The databases left out by InitFriends: file name and the reason.
     const QList<QPair<QString, QString>>& warnings() const { return m_warnings; }
@@ -141,6 +143,7 @@ private:
     void readMmFriends(const Database& db);
     void readWcdbContacts(const Database& db);
     void listIfConversation(TFriendInfo* row);
+    bool hasTable(const Database& database, const QString& name) const;
 
     QString FDb;
     QString FRoot;

@@ -99,6 +99,8 @@ private slots:
     void conversationOnlyInThirdShard();
     void entriesOfAnyRangeAreThePage();
     void unreadableShardIsLeftOut();
+    void contactsWhenOneListIsMissing_data();
+    void contactsWhenOneListIsMissing();
     void exportFolderIsSelfContained();
     void exportCsv();
 };
@@ -354,6 +356,53 @@ void TestWechatCurrent::unreadableShardIsLeftOut()
     // Henry's and the club's conversations were there; the others stay.
     QCOMPARE(names(*session, TFriendClass::fcFriends), (QStringList{"Gracie(Grace)", "ivy_88"}));
     QVERIFY(names(*session, TFriendClass::fcGroups).isEmpty());
+}
+
+void TestWechatCurrent::contactsWhenOneListIsMissing_data()
+{
+    QTest::addColumn<bool>("mmFriends");
+    QTest::addColumn<bool>("wcdbFriend");
+    QTest::addColumn<QStringList>("listed");
+    QTest::addColumn<QString>("warning");
+    QTest::newRow("both") << true << true << QStringList{"Newer(Hal)", "Old Pat"} << "";
+    QTest::newRow("MM.sqlite holds messages only")
+        << false << true << QStringList{"Newer(Hal)"} << "";
+    QTest::newRow("WCDB_Contact.sqlite without Friend")
+        << true << false << QStringList{"Hal (old)", "Old Pat"} << "WCDB_Contact.sqlite";
+}
+
+void TestWechatCurrent::contactsWhenOneListIsMissing()
+{
+    QFETCH(bool, mmFriends);
+    QFETCH(bool, wcdbFriend);
+    QFETCH(QStringList, listed);
+    QFETCH(QString, warning);
+    wechat::Database mm;
+    mm.friendTable = mmFriends;
+    mm.friends = {{QStringLiteral("wxid_hal"), QStringLiteral("Hal (old)"), {}, 3},
+                  {QStringLiteral("wxid_pat"), QStringLiteral("Old Pat"), {}, 3}};
+    mm.chats[QStringLiteral("wxid_hal")] = {{1, QStringLiteral("a"), 1, 1, 1}};
+    mm.chats[QStringLiteral("wxid_pat")] = {{2, QStringLiteral("b"), 1, 1, 2}};
+    wechat::ContactDatabase contacts;
+    contacts.contacts = {{QStringLiteral("wxid_hal"),
+                          wechat::contactRemark(QStringLiteral("Hal"), {}, QStringLiteral("Newer")),
+                          3}};
+    wechat::Database noFriend;
+    noFriend.friendTable = false;
+    noFriend.chats[QStringLiteral("wxid_other")] = {};
+    SampleBackup backup;
+    const QString domain = QLatin1String(wechat::kDomain);
+    const QString db = QStringLiteral("Documents/%1/DB/").arg(kAccountHex);
+    backup.addFile(domain, db + QStringLiteral("MM.sqlite"), mm.bytes());
+    backup.addFile(domain, db + QStringLiteral("WCDB_Contact.sqlite"),
+                   wcdbFriend ? contacts.bytes() : noFriend.bytes());
+    ChatFixture fx(backup);
+    TChatSession session(fx.dbPath, fx.recordDict, fx.backupPath, kRoot.arg(kAccountHex),
+                         fx.tempPath);
+    session.InitFriends();
+    QCOMPARE(names(session, TFriendClass::fcFriends), listed);
+    QCOMPARE(session.warnings().isEmpty() ? QString() : session.warnings().first().first,
+             warning);
 }
 
 void TestWechatCurrent::exportFolderIsSelfContained()

@@ -1,5 +1,6 @@
 // The second demo backup: what a current iPhone (iOS 17) backs up, in today's formats. Each
 // kind of data adds itself here; the old demo keeps the iOS 6-era formats.
+#include "MessagesDatabases.h"
 #include "PhoneDatabases.h"
 #include "SampleBackup.h"
 #include "WechatData.h"
@@ -16,6 +17,7 @@ SampleBackup SampleBackup::demoCurrent()
     backup.addFile(QStringLiteral("HomeDomain"),
                    QStringLiteral("Library/AddressBook/AddressBook.sqlitedb"),
                    PhoneDatabases::addressBook());
+    MessagesDatabases::addMessages(backup, MessagesDatabases::Era::Ios17);
     wechat::addCurrentWechatAccount(backup);
     return backup;
 }

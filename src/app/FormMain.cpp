@@ -866,7 +866,8 @@ void TFormMain::actCameraExecute()
     m_keylessFiles = 0;
     CollectMedia(childrenOf(dcim), list);
     reportKeylessFiles();
-    ShowPhotoForm(list, this, [this](const QString& file) { return readableMedia(file); });
+    ShowPhotoForm(list, this, [this](const QString& file) { return readableMedia(file); },
+                  QDir(copies().workPath()).filePath(QStringLiteral("thumbnails")));
 }
 
 void TFormMain::actRecordingExecute()

@@ -65,6 +65,7 @@ class TestMessagesWindow final : public QObject
 
 private slots:
     void initTestCase();
+    void init() { m_messages.clear(); }
     void cleanupTestCase();
     void conversationsPicturesAndTheImageWindow();
     void longConversationLoadsAsItScrolls();

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <optional>
 
 bool isSkippedMessage(int type, const QString& message)
@@ -35,6 +36,14 @@ QString TChatConversation::entry(int index)
 QString TChatConversation::entry(int index, const TMediaPlacement& placement)
 {
     return render(index, &placement);
+}
+
+QString TChatConversation::range(int first, int last)
+{
+    QString out;
+    for (int i = std::max(0, first); i < std::min(last, count()); ++i)
+        out += entry(i) + QLatin1String("\r\n");
+    return out;
 }
 
 namespace {

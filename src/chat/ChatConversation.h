@@ -59,6 +59,9 @@ public:
     // relatively, so the page works from any place it is copied to.
     QString entry(int index, const TMediaPlacement& placement);
 
+    // The entries of rows [first, last), in order, each followed by CR LF as on the page.
+    QString range(int first, int last);
+
     // The sender's name as the entry's header shows it ("我" for the owner's own messages).
     QString senderName(int index) const;
 

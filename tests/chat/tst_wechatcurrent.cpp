@@ -341,6 +341,10 @@ void TestWechatCurrent::entriesOfAnyRangeAreThePage()
     }
     QVERIFY(page.contains(QStringLiteral("<body oncontextmenu=\"return false;\">\r\n") + entries +
                           QStringLiteral("</body>\r\n")));
+    // Two ranges make the same text.
+    QByteArray ranges;
+    appendFileLines(ranges, conversation->range(0, 5) + conversation->range(5, 99));
+    QCOMPARE(QString::fromUtf8(ranges), entries);
 }
 
 void TestWechatCurrent::unreadableShardIsLeftOut()

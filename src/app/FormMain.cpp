@@ -894,7 +894,7 @@ void TFormMain::reportKeylessFiles()
 void TFormMain::actWechatExecute()
 {
     ::actWechatExecute(this, FWechatDbs, FWechatRoots, FWechatDbFile, FWechatRoot, FRecordDict,
-                       copies());
+                       copies(), &FWechatGroupFiles);
 }
 
 // File tree and export.

@@ -2,6 +2,8 @@
 
 #include "backup/BackupFileManager.h"
 
+#include <QRegularExpression>
+
 QString treePathOf(const QString& domain, const QString& path)
 {
     static const QString appDomain = QStringLiteral("AppDomain-");
@@ -28,6 +30,7 @@ void TRecordIndex::clearIndex()
     FRecordDict.clear();
     FWechatRoots.clear();
     FWechatDbs.clear();
+    FWechatGroupFiles.clear();
 }
 
 namespace {
@@ -61,13 +64,34 @@ void TRecordIndex::indexRecord(const TBackupFileRecord& record, const QString& t
         FcalendarDbFile = record.Key;
 
     // Only the database itself is an account; its -wal and -shm come along when it is read.
-    if (treePath.startsWith(QLatin1String("Applications/com.tencent.xin")) &&
-        treePath.endsWith(QLatin1String("/DB/MM.sqlite"))) {
-        FWechatDbFile = record.Key;
-        FWechatDbs.append(record.Key);
-        FWechatRoot = QString(treePath).remove(QStringLiteral("DB/MM.sqlite"));
-        FWechatRoots.append(FWechatRoot);
+    // Current versions keep contacts and messages in other databases of the same folder.
+    static const QRegularExpression current(QStringLiteral(
+        "^(Applications/com\\.tencent\\.xin/Documents/[0-9A-Fa-f]{32}/)DB/"
+        "(?:WCDB_Contact|message_\\d+)\\.sqlite$"));
+    const bool mm = treePath.startsWith(QLatin1String("Applications/com.tencent.xin")) &&
+                    treePath.endsWith(QLatin1String("/DB/MM.sqlite"));
+    QString root;
+    if (mm) {
+        root = QString(treePath).remove(QStringLiteral("DB/MM.sqlite"));
+    } else if (treePath.startsWith(QLatin1String("Applications/com.tencent.xin/Documents/"))) {
+        const QRegularExpressionMatch m = current.match(treePath);
+        if (m.hasMatch())
+            root = m.captured(1);
     }
+    if (!root.isEmpty()) {
+        const qsizetype k = FWechatRoots.indexOf(root);
+        if (k < 0) {
+            FWechatDbs.append(record.Key);
+            FWechatRoots.append(root);
+        } else if (mm) {
+            FWechatDbs[k] = record.Key;
+        }
+        FWechatDbFile = FWechatDbs.at(k < 0 ? FWechatDbs.size() - 1 : k);
+        FWechatRoot = root;
+    }
+    if (record.Domain == QLatin1String("AppDomainGroup-group.com.tencent.xin") &&
+        !FWechatGroupFiles.contains(record.Path))
+        FWechatGroupFiles.insert(record.Path, record.Key);
 
     if (!FRecordDict.contains(treePath))
         FRecordDict.insert(treePath, record.Key);

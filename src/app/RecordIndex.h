@@ -34,7 +34,13 @@ public:
     QString FcalendarDbFile;
     QString FWechatDbFile;
     QString FWechatRoot;
-    QStringList FWechatDbs;   // Key of every WeChat account database (MM.sqlite itself)
+    // One entry per WeChat account folder (Documents/<folder>/ holding DB/MM.sqlite, or, for
+    // current versions, DB/WCDB_Contact.sqlite or DB/message_N.sqlite under a 32-hex folder):
+    // the Key of its MM.sqlite, else of the first of its databases in catalog order.
+    QStringList FWechatDbs;
     QStringList FWechatRoots; // entry k: the tree-path prefix of FWechatDbs[k]'s account
+    // The files of WeChat's app-group container (AppDomainGroup-group.com.tencent.xin), which
+    // the file tree files under their bare paths: path -> Key, the first record of a path stays.
+    QHash<QString, QString> FWechatGroupFiles;
     QHash<QString, QString> FRecordDict; // tree path -> Key; the first record of a path stays
 };

@@ -1,5 +1,6 @@
 #include "chat/ChatPage.h"
 
+#include "app/Language.h"
 #include "chat/ChatStyle.h"
 #include "chat/FriendInfo.h"
 #include "util/Error.h"
@@ -190,23 +191,55 @@ int voiceWidth(int seconds)
     return std::min(seconds * 10 + 60, 190);
 }
 
-QString imageMessageHtml(const QString& thumbCopy, const QString& imageName)
+namespace {
+
+// The templates name the view's schemes; an exported page links its files instead. Only the
+// templates' own text holds the scheme: the names filled in are ours.
+QString withLinks(QString html, const char* scheme, const QString& linkPrefix)
 {
-    return fill(kThumbStart + htmlEscape(thumbCopy) + kImageThumbEnd, kReplaceName, imageName);
+    if (linkPrefix != QLatin1String(scheme))
+        html.replace(QLatin1String(scheme), htmlEscape(linkPrefix));
+    return html;
 }
 
-QString videoMessageHtml(const QString& thumbCopy, const QString& videoName)
+} // namespace
+
+QString imageMessageHtml(const QString& thumbCopy, const QString& imageName,
+                         const QString& linkPrefix)
+{
+    return fill(withLinks(kThumbStart + htmlEscape(thumbCopy) + kImageThumbEnd, "image://",
+                          linkPrefix),
+                kReplaceName, imageName);
+}
+
+QString videoMessageHtml(const QString& thumbCopy, const QString& videoName,
+                         const QString& linkPrefix)
 {
     const QString block = fill(kVideoBlock, kReplace, videoName);
-    return fill(block + kThumbStart + htmlEscape(thumbCopy) + kVideoThumbEnd, kReplaceName,
-                videoName);
+    return fill(withLinks(block + kThumbStart + htmlEscape(thumbCopy) + kVideoThumbEnd,
+                          "video://", linkPrefix),
+                kReplaceName, videoName);
 }
 
-QString voiceMessageHtml(bool sent, std::optional<int> seconds, const QString& playName)
+QString unsupportedPictureHtml(const QString& target, bool inView)
+{
+    const QString label = htmlEscape(translateMessage(QStringLiteral("Unsupported picture")));
+    const QString action = htmlEscape(translateMessage(QStringLiteral("Save")));
+    const QString link =
+        inView ? QStringLiteral("<a style=\"cursor: pointer; text-decoration: underline\" "
+                                "onclick=\"location.href='save://%1';\">%2</a>")
+                     .arg(htmlEscape(target), action)
+               : QStringLiteral("<a href=\"%1\">%2</a>").arg(htmlEscape(target), action);
+    return QStringLiteral("<a style=\"color:#888\">%1</a> %2").arg(label, link);
+}
+
+QString voiceMessageHtml(bool sent, std::optional<int> seconds, const QString& playName,
+                         const QString& linkPrefix)
 {
     const QString lengthText = seconds ? QString::number(*seconds) + QLatin1Char('"') : QString();
     QString c = sent ? fill(kVoiceLenRight, kReplace, lengthText) + kVoiceIconRight + kVoiceBarRight
                      : fill(kVoiceLenLeft, kReplace, lengthText) + kVoiceIconLeft + kVoiceBarLeft;
+    c = withLinks(c, "audio://", linkPrefix);
     c.replace(kReplaceWidth, QString::number(voiceWidth(seconds.value_or(0))));
     c.replace(kReplaceName, playName);
     return c;
@@ -236,6 +269,15 @@ QString sharedLinkHtml(const QString& message, const PayloadFailure& failure, QS
         return kLinkWithAddress.arg(htmlEscape(url), htmlEscape(title), htmlEscape(des));
     }
     return kLinkWithoutAddress.arg(htmlEscape(title), htmlEscape(des));
+}
+
+QString payloadField(const QString& message, const char* xpath)
+{
+    const qsizetype msg = message.indexOf(QLatin1String("<msg>"));
+    pugi::xml_document doc;
+    if (!loadPayload(doc, msg >= 0 ? message.mid(msg) : message, {}))
+        return {};
+    return selectText(doc, xpath);
 }
 
 QString callHtml(const QString& message, const PayloadFailure& failure)

@@ -18,10 +18,18 @@ int voiceSeconds(const QString& message);
 // The voice bar's width: 10 px a second over 60, at most 190.
 int voiceWidth(int seconds);
 
-QString imageMessageHtml(const QString& thumbCopy, const QString& imageName);
-QString videoMessageHtml(const QString& thumbCopy, const QString& videoName);
+// A click goes to linkPrefix + the media file's name: the view's private scheme by default,
+// or a relative folder ("media/") for a page exported with its media.
+QString imageMessageHtml(const QString& thumbCopy, const QString& imageName,
+                         const QString& linkPrefix = QStringLiteral("image://"));
+QString videoMessageHtml(const QString& thumbCopy, const QString& videoName,
+                         const QString& linkPrefix = QStringLiteral("video://"));
 // Without seconds (an unreadable length) the length label stays empty and the bar is shortest.
-QString voiceMessageHtml(bool sent, std::optional<int> seconds, const QString& playName);
+QString voiceMessageHtml(bool sent, std::optional<int> seconds, const QString& playName,
+                         const QString& linkPrefix = QStringLiteral("audio://"));
+// A picture in WeChat's own format: a notice in place of the picture. In the view a click
+// asks to save the file (save://name); exported, target is the copy's relative path.
+QString unsupportedPictureHtml(const QString& target, bool inView);
 
 // Reports an unreadable payload; the build goes on with empty values.
 using PayloadFailure = std::function<void(const QString& text)>;
@@ -33,6 +41,10 @@ QString sharedLinkHtml(const QString& message, const PayloadFailure& failure,
 // Type 50: the call's duration as h:m:s. A duration that is no integer is reported as a
 // failure and reads 0.
 QString callHtml(const QString& message, const PayloadFailure& failure);
+
+// The text of the first node matching xpath in a message's XML payload (from its "<msg>" on),
+// empty when there is none or the payload is no XML.
+QString payloadField(const QString& message, const char* xpath);
 
 // One message's entry: the header column followed by the content column. Types 3 and 43 centre
 // their bubble; type 34 brings its own markup and gets no bubble.

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr const char* kSchemes[] = {"image", "video", "audio"};
+constexpr const char* kSchemes[] = {"image", "video", "audio", "save"};
 
 // Serves nothing: the links stand for files that the chat window opens in its own views.
 class ChatSchemeHandler final : public QWebEngineUrlSchemeHandler

@@ -3,6 +3,8 @@
 #include "chat/FriendInfo.h"
 
 #include <QHash>
+#include <QList>
+#include <QPair>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -13,8 +15,12 @@
 #include <unordered_map>
 #include <vector>
 
-// One WeChat account opened for reading: its own read-only connection to MM.sqlite, the
-// contacts, and the building of a conversation's page with its media in the temporary folder.
+class TChatConversation;
+
+// One WeChat account opened for reading: read-only connections to every database of its DB
+// folder (MM.sqlite of old versions; WCDB_Contact.sqlite and the message_N.sqlite shards of
+// current ones), the contacts of all of them, the conversations merged over them, and the
+// building of a conversation's page with its media in the temporary folder.
 // Everything here runs on the GUI thread; the window supplies the hooks that keep it live.
 class TChatSession final
 {
@@ -31,6 +37,9 @@ public:
     {
         QString thumbCopy; // full path of the thumbnail's temporary copy
         QString imageName; // file name of the full image's temporary copy
+        // Both pictures are in WeChat's own "wxgf" format, which nothing here decodes: the
+        // page offers to save imageName (named id.wxgf) instead of showing it.
+        bool unsupported = false;
     };
     struct VideoMessage
     {
@@ -39,14 +48,37 @@ public:
     };
 
     // Keeps a reference to recordDict (tree path -> stored name), which must outlive the
-    // session. Creates tempPath and its Audio, Image and Video folders; throws when it can't.
+    // session. dbPath is a readable copy of the account's MM.sqlite, or empty when the account
+    // has none; the other databases of root's DB folder are found in recordDict. Creates
+    // tempPath and its Audio, Image and Video folders; throws when it can't.
     TChatSession(const QString& dbPath, const QHash<QString, QString>& recordDict,
                  const QString& backupPath, const QString& root, const QString& tempPath);
     ~TChatSession();
 
-    // Opens the database and reads the contacts into FFriendsList and the three lists, sorted.
-    // Throws on failure; what was read until then stays (the lists unsorted).
+    // How the databases other than dbPath are made readable, from their stored names (by
+    // default their stored copies in the backup folder). Set before InitFriends.
+    void setDatabaseReader(std::function<QString(const QString& stored)> reader)
+    {
+        m_databaseReader = std::move(reader);
+    }
+    // The app-group container's files (catalog path -> stored name), where current versions
+    // keep part of an account's media under a folder of the account's name. Borrowed; set
+    // before InitFriends.
+    void setGroupFiles(const QHash<QString, QString>* groupFiles) { m_groupFiles = groupFiles; }
+
+    // Opens the databases and reads the contacts into FFriendsList and the three lists,
+    // sorted: MM.sqlite's friend table, then WCDB_Contact.sqlite's Friend table, a contact in
+    // both taking the newer names of the latter. A contact is listed when a Chat_ table of its
+    // name exists in any of the databases. Throws on failure (dbPath unreadable, a duplicate
+    // in MM.sqlite, or its friend table unreadable when it is the only list of contacts); what
+    // was read until then stays (the lists unsorted). Another database that cannot be read,
+    // or a WCDB_Contact.sqlite whose contacts cannot be read, is left out and named in
+    // warnings().
     void InitFriends();
+    // The databases left out by InitFriends: file name and the reason.
+    const QList<QPair<QString, QString>>& warnings() const { return m_warnings; }
+    // The file names of the databases read, in reading order.
+    QStringList databaseNames() const;
 
     // Rows of the friend table read, listed or not, by UsrName.
     const TFriendInfo* friendInfo(const QString& usrName) const;
@@ -55,9 +87,17 @@ public:
         return m_listed[size_t(c)];
     }
 
+    // Reads every row of f's conversation from every database holding its table, merged and
+    // ordered by CreateTime, then MesLocalID; no media work. Throws an Error on a failed query.
+    std::unique_ptr<TChatConversation> openConversation(const TFriendInfo& f);
+
     // Reads the conversation of f, prepares its media and writes FTempFile. Returns false when
     // the conversation has no entry to show (nothing written). Throws on the first failure.
     bool buildPage(const TFriendInfo& f, const BuildHooks& hooks);
+    // Writes the page of all of conversation's entries to path, preparing their media.
+    // Returns false, writing nothing, when it has no entry.
+    bool writePage(TChatConversation& conversation, const QString& path,
+                   const BuildHooks& hooks);
 
     // A readable file for a stored name: by default its stored copy in this session's backup
     // folder; through reader when one is set (an encrypted backup's decrypted copies).
@@ -86,8 +126,24 @@ public:
     }
 
 private:
-    bool indexed(const QString& treePath) const { return FRecordDict.contains(treePath); }
-    QString resolve(const QString& treePath) const;
+    struct Database
+    {
+        QString name;       // file name in the DB folder
+        QString path;       // readable copy
+        QString connection;
+        QSet<QString> chatTables;
+    };
+
+    // A media file of the account, by its path below the account folder: in the account folder
+    // itself, else in the app-group container. Empty when neither holds it.
+    QString storedMedia(const QString& relative) const;
+    bool indexed(const QString& relative) const { return !storedMedia(relative).isEmpty(); }
+    QString resolve(const QString& relative) const;
+    void openDatabase(const QString& name, const QString& path);
+    void readMmFriends(const Database& db);
+    void readWcdbContacts(const Database& db);
+    void listIfConversation(TFriendInfo* row);
+    bool hasTable(const Database& database, const QString& name) const;
 
     QString FDb;
     QString FRoot;
@@ -97,6 +153,12 @@ private:
     const QHash<QString, QString>& FRecordDict;
     QString m_connectionName;
     std::function<QString(const QString&)> m_reader;
+    std::function<QString(const QString&)> m_databaseReader;
+    const QHash<QString, QString>* m_groupFiles = nullptr;
+    QHash<QString, QString> m_groupMedia; // path below the account's group folder -> stored name
+    std::vector<Database> m_databases;
+    QSet<QString> m_chatTables; // of all databases
+    QList<QPair<QString, QString>> m_warnings;
     std::vector<std::unique_ptr<TFriendInfo>> m_friends; // owns every row read
     std::unordered_map<QString, TFriendInfo*> FFriendsList;
     std::array<std::vector<const TFriendInfo*>, 3> m_listed;

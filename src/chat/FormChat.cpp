@@ -3,17 +3,22 @@
 #include "app/DesktopOpen.h"
 #include "util/WorkFolder.h"
 
+#include "app/Application.h"
 #include "app/FormProgress.h"
 #include "app/Language.h"
 #include "chat/ChatSchemes.h"
+#include "chat/ChatConversation.h"
+#include "chat/ChatExport.h"
 #include "chat/ChatSession.h"
 #include "chat/WebViewPolicy.h"
+#include "media/MediaDialogs.h"
 #include "util/Error.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QMessageBox>
@@ -150,6 +155,19 @@ TFormChat::TFormChat(const QString& db, const QHash<QString, QString>& recordDic
     btnClose->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     tlbMain->addWidget(btnClose);
     connect(btnClose, &QToolButton::clicked, this, &TFormChat::close);
+    auto addExport = [this](QToolButton*& button, const char* name, const QString& text) {
+        button = new QToolButton(tlbMain);
+        button->setObjectName(QLatin1String(name));
+        button->setText(text);
+        button->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+        button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        button->setEnabled(false);
+        tlbMain->addWidget(button);
+    };
+    addExport(btnExportFolder, "btnExportFolder", tr("Export Conversation"));
+    addExport(btnExportCsv, "btnExportCsv", tr("Save CSV"));
+    connect(btnExportFolder, &QToolButton::clicked, this, &TFormChat::btnExportFolderClick);
+    connect(btnExportCsv, &QToolButton::clicked, this, &TFormChat::btnExportCsvClick);
 
     tbcFriend = new QTabWidget(this);
     tbcFriend->setFixedWidth(200);
@@ -215,6 +233,12 @@ void TFormChat::InitFriends()
     fillLists();
     for (QListWidget* list : {lstFriends, lstGroups, lstOthers})
         list->setUpdatesEnabled(true);
+    QStringList skipped;
+    for (const auto& [name, reason] : m_session->warnings())
+        skipped << tr("%1 could not be read: %2").arg(name, translateMessage(reason));
+    if (!skipped.isEmpty())
+        QMessageBox::warning(this, translateMessage(QCoreApplication::applicationName()),
+                             skipped.join(QLatin1Char('\n')));
 }
 
 void TFormChat::fillLists()
@@ -249,8 +273,12 @@ void TFormChat::lstFriendsItemClick(QListWidget* sender)
     try {
         const bool written = m_session->buildPage(*info, hooks);
         EnableGUI();
-        if (written)
+        if (written) {
+            m_shown = info;
+            btnExportFolder->setEnabled(true);
+            btnExportCsv->setEnabled(true);
             showPage();
+        }
     } catch (const Error& e) {
         EnableGUI();
         showFailure(e.message());
@@ -281,7 +309,70 @@ bool TFormChat::webHistoryBeforeNavigate(const QString& address)
             open(file);
         return true;
     }
+    static const QString save = QStringLiteral("save://");
+    if (address.startsWith(save)) {
+        QString name = address.mid(save.size());
+        name.remove(QLatin1Char('/'));
+        const QString file = m_session->tempFolder("Image") + name;
+        if (name.isEmpty() || name.startsWith(QLatin1Char('.')) || !QFile::exists(file))
+            return true;
+        // Called from the view's navigation hook: failures stop here, in a box.
+        try {
+            const QString folder = chooseMediaFolder(this, tr("Save Image To"));
+            if (!folder.isEmpty()) {
+                saveMediaCopy(file, folder, name);
+                ShowMessage(QStringLiteral("Export Image successfully"));
+            }
+        } catch (const Error& e) {
+            showFailure(e.message());
+        }
+        return true;
+    }
     return false;
+}
+
+void TFormChat::btnExportFolderClick()
+{
+    if (m_busy || !m_shown)
+        return;
+    const QString folder = chooseMediaFolder(this, tr("Export To"));
+    if (folder.isEmpty())
+        return;
+    TChatSession::BuildHooks hooks;
+    hooks.progress = [this](double percent) { FProgress->setProgress(percent); };
+    hooks.pumpEvents = [] { QCoreApplication::processEvents(); };
+    DisableGUI();
+    try {
+        const auto conversation = m_session->openConversation(*m_shown);
+        const QString made = exportConversationFolder(*m_session, *conversation, folder, hooks);
+        EnableGUI();
+        ShowMessage(QStringLiteral("The conversation was exported to %1").arg(QDir::toNativeSeparators(made)));
+    } catch (const Error& e) {
+        EnableGUI();
+        showFailure(e.message());
+    }
+}
+
+void TFormChat::btnExportCsvClick()
+{
+    if (m_busy || !m_shown)
+        return;
+    const QString folder = chooseMediaFolder(this, tr("Export To"));
+    if (folder.isEmpty())
+        return;
+    DisableGUI();
+    try {
+        const auto conversation = m_session->openConversation(*m_shown);
+        QString path = QDir(folder).filePath(exportName(m_shown->DisplayName) + QStringLiteral(".csv"));
+        for (int n = 2; QFile::exists(path); ++n)
+            path = QDir(folder).filePath(QStringLiteral("%1 (%2).csv").arg(exportName(m_shown->DisplayName)).arg(n));
+        exportConversationCsv(*conversation, path);
+        EnableGUI();
+        ShowMessage(QStringLiteral("Export csv successfully"));
+    } catch (const Error& e) {
+        EnableGUI();
+        showFailure(e.message());
+    }
 }
 
 void TFormChat::showPage()
@@ -319,6 +410,16 @@ void TFormChat::openLink(const QUrl& url)
 void TFormChat::setStoredCopyReader(std::function<QString(const QString& stored)> reader)
 {
     m_session->setStoredCopyReader(std::move(reader));
+}
+
+void TFormChat::setDatabaseReader(std::function<QString(const QString& stored)> reader)
+{
+    m_session->setDatabaseReader(std::move(reader));
+}
+
+void TFormChat::setGroupFiles(const QHash<QString, QString>* groupFiles)
+{
+    m_session->setGroupFiles(groupFiles);
 }
 
 void TFormChat::prepareView()
@@ -378,9 +479,9 @@ void ShowChatForm(const QString& db, const QHash<QString, QString>& FRecordDict,
                   const std::function<void(TFormChat&)>& prepare)
 {
     TFormChat form(db, FRecordDict, backupPath, root, parent);
-    form.InitFriends();
     if (prepare)
         prepare(form);
+    form.InitFriends();
     form.prepareView();
     form.setWindowState(form.windowState() | Qt::WindowMaximized);
     form.exec();

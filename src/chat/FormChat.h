@@ -22,6 +22,7 @@ class QWebEngineProfile;
 class QWebEngineUrlRequestInterceptor;
 class QWebEngineView;
 class TChatSession;
+struct TFriendInfo;
 class TWorkFolder;
 
 // The chat history window of one WeChat account: three contact lists on the left, the
@@ -45,7 +46,8 @@ public:
     void lstFriendsItemClick(QListWidget* sender);
 
     // Every navigation of the view comes here first, with its target address; true cancels it.
-    // The three media schemes (case-sensitive) go to openImage/openVideo; all else goes ahead.
+    // The three media schemes (case-sensitive) go to openImage/openVideo, "save://" offers to
+    // save a picture the view cannot show; all else goes ahead.
     bool webHistoryBeforeNavigate(const QString& address);
 
     // Whether the view may go to url: only the page built here (a reload too) and the blank
@@ -72,9 +74,22 @@ public:
     const TChatSession& session() const { return *m_session; }
     // How the session reads the account's stored files (see TChatSession::GetRealFileName).
     void setStoredCopyReader(std::function<QString(const QString& stored)> reader);
+    // How it makes the account's other databases readable, and the app-group container's
+    // files (see TChatSession); set before InitFriends.
+    void setDatabaseReader(std::function<QString(const QString& stored)> reader);
+    void setGroupFiles(const QHash<QString, QString>* groupFiles);
+
+    // The conversation shown, exported as a folder with its media, or as CSV, into a folder
+    // the user picks. Failures are shown; the page stays.
+    void btnExportFolderClick();
+    void btnExportCsvClick();
+    // The contact whose page is shown; none before the first page.
+    const TFriendInfo* shownContact() const { return m_shown; }
 
     QToolBar* tlbMain = nullptr;
     QToolButton* btnClose = nullptr;
+    QToolButton* btnExportFolder = nullptr;
+    QToolButton* btnExportCsv = nullptr;
     QTabWidget* tbcFriend = nullptr;
     QWidget* tabFriend = nullptr;
     QWidget* tabGroup = nullptr;
@@ -109,6 +124,7 @@ private:
     QUrl m_pageUrl;
     std::vector<QUrl> m_links; // shared links of the page shown, in comparable form
     bool m_blankPending = false;
+    const TFriendInfo* m_shown = nullptr;
 };
 
 // Opens the chat window on the stored MM.sqlite at db, modally, and frees it when closed.

@@ -1,5 +1,7 @@
 #include "chat/FriendInfo.h"
 
+#include "chat/ProtobufFields.h"
+
 #include <QCryptographicHash>
 
 QString mediaFolderName(const QString& usrName)
@@ -20,6 +22,15 @@ QString decodeRemarkName(const QByteArray& shortPy)
     if (n <= 0)
         return {};
     return QString::fromUtf8(shortPy.mid(2, n));
+}
+
+TContactRemark decodeContactRemark(const QByteArray& blob)
+{
+    const ProtobufFields fields(blob);
+    const auto text = [&fields](quint32 n) {
+        return QString::fromUtf8(fields.bytes(n).value_or(QByteArray()));
+    };
+    return {text(1), text(2), text(3)};
 }
 
 TFriendClass friendClass(int type, const QString& usrName)

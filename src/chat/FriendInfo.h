@@ -3,11 +3,13 @@
 #include <QByteArray>
 #include <QString>
 
-// One WeChat contact, group chat or official account, as read from MM.sqlite's friend table.
+// One WeChat contact, group chat or official account, as read from MM.sqlite's friend table
+// or WCDB_Contact.sqlite's Friend table.
 struct TFriendInfo
 {
     QString UsrName;    // WeChat id; "@chatroom" marks groups, "gh_" official accounts
     QString NickName;   // for a group, its name
+    QString Alias;      // the self-chosen WeChat ID (WCDB_Contact.sqlite only)
     QString RemarkName; // the owner's name for the contact; empty when none or equal to NickName
     QString Pinyin;     // copy of RemarkName
     QString DisplayName;
@@ -32,6 +34,16 @@ QString mediaFolderName(const QString& usrName);
 // The remark name held in a ShortPY value: tag 0x0A, a length byte (not trusted), the UTF-8
 // bytes, then tag 0x12. Empty when there is none.
 QString decodeRemarkName(const QByteArray& shortPy);
+
+// The names in a WCDB_Contact.sqlite dbContactRemark value, a protocol-buffer message: field 1
+// nickname, 2 alias, 3 remark. Missing or malformed fields read as empty.
+struct TContactRemark
+{
+    QString nickName;
+    QString alias;
+    QString remark;
+};
+TContactRemark decodeContactRemark(const QByteArray& blob);
 
 // Friends by default; type 2 groups, 4/6/67 others; "gh_" others and "@chatroom" groups win.
 TFriendClass friendClass(int type, const QString& usrName);

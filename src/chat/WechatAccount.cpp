@@ -52,6 +52,14 @@ QString ownNickname(const QString& dbPath, const QString& folder)
                         break;
                     }
                 }
+            } else if (query.exec(QStringLiteral("SELECT userName, dbContactRemark FROM Friend"))) {
+                // WCDB_Contact.sqlite of current versions: the names are a protobuf blob.
+                while (query.next()) {
+                    if (mediaFolderName(query.value(0).toString()) == folder) {
+                        nickname = plainName(decodeContactRemark(query.value(1).toByteArray()).nickName);
+                        break;
+                    }
+                }
             }
         } catch (const Error&) {
             // An unreadable database still is an account; it goes by its folder.
@@ -64,18 +72,21 @@ QString ownNickname(const QString& dbPath, const QString& folder)
 
 } // namespace
 
-QString wechatAccountName(const QString& dbPath, const QString& root)
+QString wechatAccountName(const QString& dbPath, const QString& root, const QString& contactsPath)
 {
     const QString folder = folderOf(root);
-    const QString nickname = ownNickname(dbPath, folder.toLower());
+    QString nickname = ownNickname(dbPath, folder.toLower());
+    if (nickname.isEmpty() && !contactsPath.isEmpty() && contactsPath != dbPath)
+        nickname = ownNickname(contactsPath, folder.toLower());
     return nickname.isEmpty() ? folder : nickname;
 }
 
-QStringList wechatAccountNames(const QStringList& dbPaths, const QStringList& roots)
+QStringList wechatAccountNames(const QStringList& dbPaths, const QStringList& roots,
+                               const QStringList& contactPaths)
 {
     QStringList names;
     for (qsizetype i = 0; i < dbPaths.size() && i < roots.size(); ++i)
-        names << wechatAccountName(dbPaths.at(i), roots.at(i));
+        names << wechatAccountName(dbPaths.at(i), roots.at(i), contactPaths.value(i));
     for (qsizetype i = 0; i < names.size(); ++i) {
         if (names.count(names.at(i)) < 2)
             continue;

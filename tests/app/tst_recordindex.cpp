@@ -56,6 +56,8 @@ QString field(const TRecordIndex& index, const QString& name)
         return index.FWechatDbs.join(QLatin1Char(','));
     if (name == QLatin1String("wechatRoots"))
         return index.FWechatRoots.join(QLatin1Char(','));
+    if (name.startsWith(QLatin1String("group:")))
+        return index.FWechatGroupFiles.value(name.mid(6), QStringLiteral("<none>"));
     if (name.startsWith(QLatin1String("dict:")))
         return index.FRecordDict.value(name.mid(5), QStringLiteral("<none>"));
     qFatal("unknown field %s", qPrintable(name));
@@ -180,6 +182,48 @@ void TestRecordIndex::matching_data()
         << QStringList{wx + "Documents/abc/MM.sqlite.bak", wx + "Documents/abc/Backup/MM.sqlite"}
         << "wechatRoots"
         << "";
+
+    // Current versions: an account folder holding WCDB_Contact.sqlite or message shards, with
+    // or without MM.sqlite, is one account whose entry names MM.sqlite when it has one.
+    const QString hex = QStringLiteral("0123456789abcdef0123456789ABCDEF");
+    QTest::newRow("wechat account of contacts only")
+        << QStringList{wx + "Documents/" + hex + "/DB/WCDB_Contact.sqlite"} << "wechatRoots"
+        << wxRoot + hex + "/";
+    QTest::newRow("wechat account of shards only")
+        << QStringList{wx + "Documents/" + hex + "/DB/message_2.sqlite",
+                       wx + "Documents/" + hex + "/DB/message_1.sqlite"}
+        << "wechatDbs"
+        << "k0";
+    QTest::newRow("wechat shards and MM.sqlite are one account")
+        << QStringList{wx + "Documents/" + hex + "/DB/message_1.sqlite",
+                       wx + "Documents/" + hex + "/DB/MM.sqlite",
+                       wx + "Documents/" + hex + "/DB/WCDB_Contact.sqlite"}
+        << "wechatDbs"
+        << "k1";
+    QTest::newRow("wechat current account is the field")
+        << QStringList{wx + "Documents/abc/DB/MM.sqlite",
+                       wx + "Documents/" + hex + "/DB/message_1.sqlite"}
+        << "wechatRoot" << wxRoot + hex + "/";
+    QTest::newRow("wechat shard needs a 32-hex folder")
+        << QStringList{wx + "Documents/abc/DB/message_1.sqlite",
+                       wx + "Documents/" + hex + "x/DB/message_1.sqlite"}
+        << "wechatRoots"
+        << "";
+    QTest::newRow("wechat shard companions are no accounts")
+        << QStringList{wx + "Documents/" + hex + "/DB/message_1.sqlite-wal",
+                       wx + "Documents/" + hex + "/DB/WCDB_Contact.sqlite-shm",
+                       wx + "Documents/" + hex + "/DB/message_x.sqlite"}
+        << "wechatRoots"
+        << "";
+    QTest::newRow("wechat app-group files by path")
+        << QStringList{"AppDomainGroup-group.com.tencent.xin|share/a/Img/b/1.pic",
+                       "AppDomainGroup-group.com.other|share/a/Img/b/1.pic"}
+        << "group:share/a/Img/b/1.pic"
+        << "k0";
+    QTest::newRow("wechat app-group of another app")
+        << QStringList{"AppDomainGroup-group.com.other|share/a/Img/b/2.pic"}
+        << "group:share/a/Img/b/2.pic"
+        << "<none>";
 
     QTest::newRow("dictionary keeps the first record of a path")
         << QStringList{"HomeDomain|Library/SMS/sms.db", "MediaDomain|Library/SMS/sms.db"}

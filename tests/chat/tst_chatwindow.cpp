@@ -7,6 +7,7 @@
 #include "chat/FormChat.h"
 #include "chat/FormChatList.h"
 #include "chat/WechatAction.h"
+#include "media/MediaDialogs.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QToolBar>
+#include <QToolButton>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QtTest>
@@ -89,6 +91,7 @@ private slots:
     void hostileGroupNameStaysText();
     void videoBubbleShowsItsPlayIcon();
     void chooser();
+    void shardedConversationShowsItsPictures();
 
 private:
     std::unique_ptr<ChatFixture> m_fx;
@@ -612,6 +615,90 @@ void TestChatWindow::chooser()
     QCOMPARE(opened, QStringLiteral("chooser"));
     QCOMPARE(dbFile, QStringLiteral("keep"));
     QCOMPARE(root, QStringLiteral("keep/"));
+}
+
+// A current-layout account, opened as the Wechat button opens it: databases through the
+// backup's readable copies, media partly in the app-group container.
+void TestChatWindow::shardedConversationShowsItsPictures()
+{
+    SampleBackup backup;
+    wechat::addCurrentWechatAccount(backup);
+    ChatFixture fx(backup);
+    QHash<QString, QString> groupFiles;
+    for (const SampleBackup::Entry& e : backup.entries())
+        if (e.domain == QLatin1String(wechat::kGroupDomain))
+            groupFiles.insert(e.path, SampleBackup::keyOf(e));
+    const QString root = QStringLiteral("Applications/com.tencent.xin/Documents/%1/")
+                             .arg(wechat::accountFolder(wechat::kCurrentAccount));
+    TStoredCopies copies(fx.backupPath);
+    TFormChat form(copies.readableDatabase(fx.recordDict.value(root + QStringLiteral("DB/MM.sqlite"))),
+                   fx.recordDict, fx.backupPath, root);
+    form.setStoredCopyReader([&copies](const QString& Key) { return copies.readable(Key); });
+    form.setDatabaseReader([&copies](const QString& Key) { return copies.readableDatabase(Key); });
+    form.setGroupFiles(&groupFiles);
+    form.InitFriends();
+    QCOMPARE(form.lstFriends->count(), 3);
+    QCOMPARE(form.lstFriends->item(2)->text(), QStringLiteral("ivy_88"));
+    QVERIFY(!form.btnExportFolder->isEnabled() && !form.btnExportCsv->isEnabled());
+    form.resize(1200, 900);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+    // Ivy's conversation is only in message_3.sqlite; its picture only in the app-group
+    // container; its wxgf picture a notice that offers to save it.
+    QSignalSpy shown(&form, &TFormChat::pageShown);
+    QListWidget* list = form.lstFriends;
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(2)).center());
+    QTRY_VERIFY_WITH_TIMEOUT(shown.count() >= 1, 30000);
+    QVERIFY(shown.first().first().toBool());
+    QWebEnginePage* page = form.webHistory->page();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        runJs(page, QStringLiteral("document.images.length == 1 && document.images[0].complete "
+                                   "&& document.images[0].naturalWidth == 120"))
+            .toBool(),
+        10000);
+    QVERIFY(runJs(page, QStringLiteral("document.body.innerText.includes('Unsupported picture') "
+                                       "&& document.body.innerText.includes('Only in the third "
+                                       "shard')"))
+                .toBool());
+    QVERIFY(form.btnExportFolder->isEnabled() && form.btnExportCsv->isEnabled());
+
+    QTemporaryDir saveTo;
+    setMediaFolderChooser([&saveTo](QWidget*, const QString&) { return saveTo.path(); });
+    QStringList messages;
+    setMessageSink([&messages](const QString& text, bool) { messages << text; });
+    runJs(page, QStringLiteral("document.querySelector(\"a[onclick*='save://']\").click(); true"));
+    QTRY_COMPARE_WITH_TIMEOUT(messages, QStringList{QStringLiteral("Export Image successfully")},
+                              10000);
+    QCOMPARE(QFile(saveTo.filePath(QStringLiteral("3.wxgf"))).size(),
+             qint64(wechat::wxgfImage().size()));
+
+    // The export buttons write the shown conversation into the chosen folder.
+    messages.clear();
+    form.btnExportCsv->click();
+    QCOMPARE(messages, QStringList{QStringLiteral("Export csv successfully")});
+    QVERIFY(QFileInfo(saveTo.filePath(QStringLiteral("ivy_88.csv"))).size() > 0);
+    messages.clear();
+    form.btnExportFolder->click();
+    QCOMPARE(messages.size(), 1);
+    QVERIFY(QFileInfo(saveTo.filePath(QStringLiteral("ivy_88/media/2.jpg"))).size() > 0);
+    setMessageSink({});
+    setMediaFolderChooser({});
+
+    // Grace's conversation spans MM.sqlite and message_1.sqlite: both pictures show.
+    shown.clear();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(0)).center());
+    QTRY_VERIFY_WITH_TIMEOUT(shown.count() >= 1, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        runJs(page, QStringLiteral("document.images.length == 2 && Array.from(document.images)"
+                                   ".every(i => i.complete && i.naturalWidth > 0)"))
+            .toBool(),
+        10000);
+    QCOMPARE(runJs(page, QStringLiteral("document.querySelectorAll('div.speech').length")).toInt(),
+             6);
+    QVERIFY(form.grab().save(QStringLiteral(FERROWICK_BINARY_DIR "/chat-window-current.png")));
 }
 
 int main(int argc, char* argv[])

@@ -18,6 +18,7 @@ private slots:
     void unreadableDatabaseGoesByItsFolder_data();
     void unreadableDatabaseGoesByItsFolder();
     void sharedNamesCarryTheirFolders();
+    void currentVersionNamesTheOwnerInItsContacts();
     void readingLeavesTheFolderAsItWas();
 
 private:
@@ -129,6 +130,23 @@ void TestWechatAccount::sharedNamesCarryTheirFolders()
                           QStringLiteral("Kim")}));
     // One name per pair of database and root, no more.
     QCOMPARE(wechatAccountNames(paths, {rootOf(a)}), QStringList{QStringLiteral("Sam")});
+}
+
+void TestWechatAccount::currentVersionNamesTheOwnerInItsContacts()
+{
+    // MM.sqlite of a current version may lack the owner's row; WCDB_Contact.sqlite has it, the
+    // nickname inside its protobuf blob. Without either the folder names the account.
+    wechat::Database mm;
+    mm.friends = {{QStringLiteral("wxid_alice"), QStringLiteral("Alice"), {}, 3}};
+    wechat::ContactDatabase contacts;
+    contacts.contacts = {{kOwner, wechat::contactRemark(QStringLiteral("林晓"), {}, {}), 3}};
+    const QString mmPath = writeFile(QStringLiteral("current-MM.sqlite"), mm.bytes());
+    const QString contactsPath =
+        writeFile(QStringLiteral("current-WCDB_Contact.sqlite"), contacts.bytes());
+    const QString root = rootOf(md5Hex(kOwner));
+    QCOMPARE(wechatAccountName(mmPath, root, contactsPath), QStringLiteral("林晓"));
+    QCOMPARE(wechatAccountName(contactsPath, root), QStringLiteral("林晓"));
+    QCOMPARE(wechatAccountName(mmPath, root), md5Hex(kOwner));
 }
 
 void TestWechatAccount::readingLeavesTheFolderAsItWas()

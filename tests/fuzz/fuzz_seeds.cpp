@@ -3,6 +3,7 @@
 #include "AttributedBody.h"
 #include "SampleBackup.h"
 #include "SampleEncryption.h"
+#include "WechatData.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -103,6 +104,9 @@ int main(int argc, char* argv[])
     for (const QString& text : {QStringLiteral("hi"), QString(200, QChar(0x4F60)),
                                 QStringLiteral("\uFFFC photo")})
         seed(out, "typedstream", attributedBodyFor(text));
+    seed(out, "contactremark", wechat::contactRemark(QStringLiteral("Grace"), QStringLiteral("g"),
+                                                     QStringLiteral("Gracie")));
+    seed(out, "contactremark", wechat::contactRemark({}, QStringLiteral("ivy_88"), {}));
     const QDir real(QStringLiteral(FERROWICK_SOURCE_DIR "/../shared/real-data/typedstream"));
     for (const QString& name : real.entryList({QStringLiteral("*.bin")}))
         seed(out, "typedstream", readFile(real.filePath(name)));

@@ -4,6 +4,7 @@
 #include "CurrentPhotos.h"
 #include "PhoneDatabases.h"
 #include "SampleBackup.h"
+#include "WechatData.h"
 
 SampleBackup SampleBackup::demoCurrent()
 {
@@ -19,5 +20,6 @@ SampleBackup SampleBackup::demoCurrent()
                    PhoneDatabases::addressBook());
     MessagesDatabases::addMessages(backup, MessagesDatabases::Era::Ios17);
     media::addCurrentCameraRoll(backup);
+    wechat::addCurrentWechatAccount(backup);
     return backup;
 }

@@ -95,15 +95,17 @@ void Database::write(const QString& path) const
         };
         db.transaction();
         // Columns as WeChat has them; the viewer reads UsrName, NickName, ShortPY and Type.
-        exec(QStringLiteral(
-            "CREATE TABLE friend (UsrName TEXT, NickName TEXT, Uin INTEGER, Email TEXT, "
-            "Mobile TEXT, Sex INTEGER, FullPY TEXT, ShortPY BLOB, Img TEXT, Type INTEGER, "
-            "LastChatTime INTEGER, Draft TEXT)"));
-        if (!q.prepare(
+        if (friendTable)
+            exec(QStringLiteral(
+                "CREATE TABLE friend (UsrName TEXT, NickName TEXT, Uin INTEGER, Email TEXT, "
+                "Mobile TEXT, Sex INTEGER, FullPY TEXT, ShortPY BLOB, Img TEXT, Type INTEGER, "
+                "LastChatTime INTEGER, Draft TEXT)"));
+        if (friendTable &&
+            !q.prepare(
                 QStringLiteral("INSERT INTO friend (UsrName, NickName, Uin, Sex, FullPY, ShortPY, "
                                "Type) VALUES (?, ?, 0, 0, '', ?, ?)")))
             fail(q.lastError().text());
-        for (const Friend& f : friends) {
+        for (const Friend& f : friendTable ? friends : std::vector<Friend>{}) {
             q.addBindValue(f.usrName);
             q.addBindValue(f.nickName);
             q.addBindValue(f.shortPy.isNull() ? QVariant() : QVariant(f.shortPy));
@@ -150,6 +152,90 @@ QByteArray Database::bytes() const
     const QString path = dir.filePath(QStringLiteral("MM.sqlite"));
     write(path);
     return readAll(path);
+}
+
+namespace {
+
+void appendVarint(QByteArray& out, quint64 v)
+{
+    do {
+        const auto b = char((v & 0x7F) | (v > 0x7F ? 0x80 : 0));
+        out.append(b);
+        v >>= 7;
+    } while (v);
+}
+
+void appendText(QByteArray& out, int field, const QString& text)
+{
+    if (text.isEmpty())
+        return;
+    const QByteArray utf8 = text.toUtf8();
+    appendVarint(out, quint64(field) << 3 | 2);
+    appendVarint(out, quint64(utf8.size()));
+    out.append(utf8);
+}
+
+} // namespace
+
+QByteArray contactRemark(const QString& nickName, const QString& alias, const QString& remark)
+{
+    QByteArray out;
+    appendText(out, 1, nickName);
+    appendText(out, 2, alias);
+    appendText(out, 3, remark);
+    appendText(out, 4, remark.isEmpty() ? QString() : QStringLiteral("py"));
+    appendText(out, 5, remark.isEmpty() ? QString() : QStringLiteral("pinyin"));
+    // A varint field (label count) between: readers must skip more than text.
+    appendVarint(out, quint64(7) << 3 | 0);
+    appendVarint(out, 300);
+    return out;
+}
+
+QByteArray ContactDatabase::bytes() const
+{
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        fail(QStringLiteral("cannot create a temporary folder"));
+    const QString path = dir.filePath(QStringLiteral("WCDB_Contact.sqlite"));
+    const QString name = QStringLiteral("samplegen-wcdb-%1").arg(QUuid::createUuid().toString());
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        if (!db.open())
+            fail(QStringLiteral("cannot create %1: %2").arg(path, db.lastError().text()));
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral(
+                "CREATE TABLE Friend (userName TEXT PRIMARY KEY, type INTEGER, certificationFlag "
+                "INTEGER, imgStatus INTEGER, encodeUserName TEXT, dbContactLocal BLOB, "
+                "dbContactOther BLOB, dbContactRemark BLOB, dbContactHeadImage BLOB, "
+                "dbContactProfile BLOB, dbContactSocial BLOB, dbContactChatRoom BLOB)")))
+            fail(q.lastError().text());
+        db.transaction();
+        if (!q.prepare(QStringLiteral(
+                "INSERT INTO Friend (userName, type, dbContactRemark) VALUES (?, ?, ?)")))
+            fail(q.lastError().text());
+        for (const Contact& c : contacts) {
+            q.addBindValue(c.userName);
+            q.addBindValue(c.type);
+            q.addBindValue(c.remark.isNull() ? QVariant() : QVariant(c.remark));
+            if (!q.exec())
+                fail(q.lastError().text());
+        }
+        if (!db.commit())
+            fail(db.lastError().text());
+        q.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return readAll(path);
+}
+
+QByteArray wxgfImage()
+{
+    QByteArray out("wxgf");
+    for (int i = 0; i < 252; ++i)
+        out.append(char((i * 37 + 11) & 0xFF));
+    return out;
 }
 
 QByteArray remarkRecord(const QString& remark)
@@ -361,6 +447,115 @@ void addWechatData(SampleBackup& backup)
 {
     addFirstAccount(backup);
     addSecondAccount(backup);
+}
+
+void addCurrentWechatAccount(SampleBackup& backup)
+{
+    const QString domain = QLatin1String(kDomain);
+    const QString account = accountFolder(kCurrentAccount);
+    const QString grace = QStringLiteral("wxid_grace");
+    const QString henry = QStringLiteral("wxid_henry");
+    const QString ivy = QStringLiteral("wxid_ivy");
+    const QString club = QStringLiteral("7770001@chatroom");
+    const QString weather = QStringLiteral("gh_weather");
+    const qint64 start = 1700000000; // 2023-11-14
+
+    ContactDatabase contacts;
+    contacts.contacts = {
+        {accountOwner(kCurrentAccount), contactRemark(QStringLiteral("Lin Xiao"), {}, {}), 3},
+        {grace, contactRemark(QStringLiteral("Grace"), {}, QStringLiteral("Gracie")), 3},
+        {henry, contactRemark(QStringLiteral("Henry"), QStringLiteral("henry_h"), {}), 3},
+        {ivy, contactRemark({}, QStringLiteral("ivy_88"), {}), 3},
+        {club, contactRemark(QStringLiteral("Hiking Club"), {}, {}), 2},
+        {weather, contactRemark(QStringLiteral("Weather Daily"), {}, {}), 3},
+        {QStringLiteral("wxid_quiet"), contactRemark(QStringLiteral("Quiet"), {}, {}), 3},
+    };
+    backup.addFile(domain, QStringLiteral("Documents/%1/DB/WCDB_Contact.sqlite").arg(account),
+                   contacts.bytes());
+
+    // The phone was upgraded: MM.sqlite keeps the start of Grace's conversation and her old name.
+    Database mm;
+    mm.friends = {{grace, QStringLiteral("Grace (old)"), {}, 3}};
+    mm.chats[grace] = {
+        {start + 10, QStringLiteral("Hi Grace, long time!"), 1, 0, 1},
+        {start + 20, QStringLiteral("Hello! Moving to the new phone today."), 1, 1, 2},
+    };
+    backup.addFile(domain, QStringLiteral("Documents/%1/DB/MM.sqlite").arg(account), mm.bytes());
+
+    Database shard1;
+    shard1.friendTable = false;
+    shard1.chats[grace] = {
+        {start + 20, QStringLiteral("Hello! Moving to the new phone today."), 1, 1, 2}, // again
+        {start + 30, QStringLiteral("<msg><img length=\"20000\"/></msg>"), 3, 1, 3},
+        // Same second as the next: MesLocalID orders them.
+        {start + 40, QStringLiteral("Nice view"), 1, 0, 5},
+        {start + 40, QStringLiteral("<msg><img length=\"9000\"/></msg>"), 3, 0, 4},
+        {start + 50, QStringLiteral("Thanks!"), 1, 1, 6},
+    };
+    backup.addFile(domain, QStringLiteral("Documents/%1/DB/message_1.sqlite").arg(account),
+                   shard1.bytes());
+
+    Database shard2;
+    shard2.friendTable = false;
+    shard2.chats[henry] = {{start + 100, QStringLiteral("Henry here."), 1, 1, 1},
+                           {start + 160, QStringLiteral("Hi Henry"), 1, 0, 2}};
+    shard2.chats[club] = {{start + 200, henry + QStringLiteral(":\nTrail at 8?"), 1, 1, 1},
+                          {start + 210, QStringLiteral("I'm in"), 1, 0, 2},
+                          {start + 220, ivy + QStringLiteral(":\nMe too"), 1, 1, 3}};
+    shard2.chats[weather] = {{start + 5, QStringLiteral("Sunny, 21°C"), 1, 1, 1}};
+    backup.addFile(domain, QStringLiteral("Documents/%1/DB/message_2.sqlite").arg(account),
+                   shard2.bytes());
+
+    Database shard3;
+    shard3.friendTable = false;
+    shard3.chats[ivy] = {{start + 300, QStringLiteral("Only in the third shard"), 1, 1, 1},
+                         {start + 310, QStringLiteral("<msg><img length=\"7000\"/></msg>"), 3, 1, 2},
+                         {start + 320, QStringLiteral("<msg><img length=\"256\"/></msg>"), 3, 1, 3},
+                         {start + 330, QStringLiteral("Got them?"), 1, 1, 4}};
+    backup.addFile(domain, QStringLiteral("Documents/%1/DB/message_3.sqlite").arg(account),
+                   shard3.bytes());
+
+    backup.addFile(domain, mediaPath(account, "Img", grace, 3, ".pic_thum"),
+                   jpegImage(120, 90, 0x16a085, QStringLiteral("G3")));
+    backup.addFile(domain, mediaPath(account, "Img", grace, 3, ".pic"),
+                   jpegImage(640, 480, 0x16a085, QStringLiteral("Harbour")));
+    backup.addFile(domain, mediaPath(account, "Img", grace, 4, ".pic"),
+                   jpegImage(480, 360, 0x8e44ad, QStringLiteral("View")));
+    // The app-group container holds Ivy's pictures, below a folder of the account's name.
+    const QString group = QLatin1String(kGroupDomain);
+    const QString ivyImg = QStringLiteral("share/%1/Img/%2/").arg(account, md5(ivy));
+    backup.addFile(group, ivyImg + QStringLiteral("2.pic_thum"),
+                   jpegImage(120, 90, 0xc0392b, QStringLiteral("I2")));
+    backup.addFile(group, ivyImg + QStringLiteral("2.pic"),
+                   jpegImage(640, 480, 0xc0392b, QStringLiteral("Ivy's cat")));
+    backup.addFile(group, ivyImg + QStringLiteral("3.pic"), wxgfImage());
+    backup.addFile(group, ivyImg + QStringLiteral("3.pic_thum"), wxgfImage());
+}
+
+std::vector<Message> longConversation(int count, qint64 firstId)
+{
+    std::vector<Message> out;
+    out.reserve(size_t(count));
+    for (int i = 0; i < count; ++i) {
+        const qint64 id = firstId + i;
+        const qint64 t = 1600000000 + qint64(i) * 13;
+        QString text;
+        int type = 1;
+        if (i % 50 == 7) {
+            type = 49;
+            text = QStringLiteral("<msg><appmsg><title>Article %1</title><des>About things</des>"
+                                  "<type>5</type><url>https://example.com/a/%1</url></appmsg></msg>")
+                       .arg(i);
+        } else if (i % 97 == 3) {
+            type = 50;
+            text = QStringLiteral("<voipmsg><duration>%1</duration></voipmsg>").arg(i % 4000);
+        } else {
+            text = QStringLiteral("Message %1: ").arg(i) +
+                   QStringLiteral("the quick brown fox jumps over the lazy dog. ").repeated(1 + i % 4);
+        }
+        out.push_back({t, text, type, i % 3 == 0 ? 0 : 1, id});
+    }
+    return out;
 }
 
 } // namespace wechat

@@ -32,15 +32,40 @@ struct Message
 };
 
 // An MM.sqlite to write: friends, and conversations by UsrName (each one table Chat_<md5>).
+// Without friendTable it is a message shard of current versions (message_N.sqlite).
 struct Database
 {
     std::vector<Friend> friends;
     std::map<QString, std::vector<Message>> chats;
+    bool friendTable = true;
 
     // Writes the database file (replacing it). Throws std::runtime_error on failure.
     void write(const QString& path) const;
     QByteArray bytes() const;
 };
+
+// A contact of WCDB_Contact.sqlite (current versions): the names live in the protocol-buffer
+// blob dbContactRemark (field 1 nickname, 2 alias, 3 remark).
+struct Contact
+{
+    QString userName;
+    QByteArray remark; // dbContactRemark as stored; see contactRemark()
+    int type = 3;
+};
+
+// WCDB_Contact.sqlite with its Friend table.
+struct ContactDatabase
+{
+    std::vector<Contact> contacts;
+    QByteArray bytes() const;
+};
+
+// dbContactRemark for these names; empty ones are left out, as protobuf leaves out defaults.
+// The remark pinyin (fields 4 and 5) comes along, so readers must skip fields.
+QByteArray contactRemark(const QString& nickName, const QString& alias, const QString& remark);
+
+// The start of a picture in WeChat's own "wxgf" format (no decoder reads it).
+QByteArray wxgfImage();
 
 // ShortPY's tagged record for a remark: 0x0A, the length, the UTF-8 bytes, 0x12 0x00.
 QByteArray remarkRecord(const QString& remark);
@@ -67,5 +92,25 @@ inline constexpr const char* kAccountNickname[] = {"Sam Lee", "陈明"};
 
 // Adds the two demo accounts with their media to backup.
 void addWechatData(SampleBackup& backup);
+
+// The domain of WeChat's app-group container, where current versions keep part of the media,
+// under a folder named like the account's (here "share/<account folder>/").
+inline constexpr char kGroupDomain[] = "AppDomainGroup-group.com.tencent.xin";
+
+// An account of a current version (the demo's third owner): contacts in WCDB_Contact.sqlite,
+// conversations over MM.sqlite and three message shards, some media in the app-group
+// container. What it holds:
+// - Grace (nickname Grace, remark Gracie; MM.sqlite still has an older nickname): her
+//   conversation begins in MM.sqlite and goes on in message_1.sqlite, where one message also
+//   stands again; pictures in the account folder.
+// - Henry (alias henry_h) and the group "Hiking Club": in message_2.sqlite.
+// - Ivy (no nickname, alias ivy_88): only in message_3.sqlite; one picture in the app-group
+//   container, one in WeChat's wxgf format.
+void addCurrentWechatAccount(SampleBackup& backup);
+inline constexpr int kCurrentAccount = 3;
+
+// A conversation of count messages for benchmarks: texts of several lengths, some links and
+// calls, times rising, MesLocalID from firstId.
+std::vector<Message> longConversation(int count, qint64 firstId = 1);
 
 } // namespace wechat

@@ -121,8 +121,8 @@ void TestMessagesStore::initTestCase()
     QVERIFY(m_dir.isValid());
     for (Era era : {Era::Ios5, Era::Ios10, Era::Ios17}) {
         m_samples[era] = MessagesDatabases::sms(era);
-        m_sms[era] = write(m_dir.path(), QStringLiteral("sms-%1.db").arg(int(era)),
-                           m_samples[era].db);
+        m_sms[era] =
+            write(m_dir.path(), QStringLiteral("sms-%1.db").arg(int(era)), m_samples[era].db);
     }
     m_oldSms = write(m_dir.path(), QStringLiteral("sms-old.db"), PhoneDatabases::sms());
     m_addressBook =
@@ -140,8 +140,10 @@ void TestMessagesStore::dateRule_data()
     QTest::newRow("0 is no date, iOS 5") << qint64(0) << S::Ios5 << QString();
     QTest::newRow("seconds since 2001")
         << qint64(500000000) << S::Ios6 << QStringLiteral("2016-11-05T00:53:20.000Z");
-    QTest::newRow("one second") << qint64(1) << S::Ios6 << QStringLiteral("2001-01-01T00:00:01.000Z");
-    QTest::newRow("before 2001") << qint64(-1) << S::Ios6 << QStringLiteral("2000-12-31T23:59:59.000Z");
+    QTest::newRow("one second") << qint64(1) << S::Ios6
+                                << QStringLiteral("2001-01-01T00:00:01.000Z");
+    QTest::newRow("before 2001") << qint64(-1) << S::Ios6
+                                 << QStringLiteral("2000-12-31T23:59:59.000Z");
     QTest::newRow("1e11 still counts seconds")
         << qint64(100000000000) << S::Ios6 << iso(100978307200000);
     QTest::newRow("above 1e11 counts nanoseconds")
@@ -150,8 +152,8 @@ void TestMessagesStore::dateRule_data()
         << qint64(588813210539788032) << S::Ios6 << QStringLiteral("2019-08-29T23:13:30.539Z");
     QTest::newRow("iOS 5 counts Unix seconds")
         << qint64(1325376000) << S::Ios5 << QStringLiteral("2012-01-01T00:00:00.000Z");
-    QTest::newRow("iOS 5, no overflow") << qint64(std::numeric_limits<qint64>::max()) << S::Ios5
-                                        << QString();
+    QTest::newRow("iOS 5, no overflow")
+        << qint64(std::numeric_limits<qint64>::max()) << S::Ios5 << QString();
 }
 
 void TestMessagesStore::dateRule()
@@ -249,8 +251,8 @@ void TestMessagesStore::messages_data()
 {
     QTest::addColumn<Era>("era");
     QTest::addColumn<QString>("conversation"); // its title
-    QTest::addColumn<QStringList>("expected");  // summary() of each message, oldest first
-    QTest::addColumn<QString>("first");         // date of the first one
+    QTest::addColumn<QStringList>("expected"); // summary() of each message, oldest first
+    QTest::addColumn<QString>("first");        // date of the first one
     QTest::newRow("iOS 17, one to one, SMS")
         << Era::Ios17 << kZhang
         << QStringList{QStringLiteral("13800138000: 晚上一起吃饭吗？"),
@@ -278,11 +280,11 @@ void TestMessagesStore::messages_data()
         QStringLiteral("13800138000: <script>alert('text')</script>"),
         QStringLiteral("+49301234567: Wer bringt den Kuchen mit? (2001 +14155550123)"),
         QStringLiteral("me: Ich!")};
-    QTest::newRow("iOS 17, group") << Era::Ios17 << kGroup
-                                   << QStringList{group[0], group[1], group[2],
-                                                  group[3] + QStringLiteral(" (2006 me🎂)"),
-                                                  group[4]}
-                                   << QStringLiteral("2023-10-26T08:33:20.000Z");
+    QTest::newRow("iOS 17, group")
+        << Era::Ios17 << kGroup
+        << QStringList{group[0], group[1], group[2], group[3] + QStringLiteral(" (2006 me🎂)"),
+                       group[4]}
+        << QStringLiteral("2023-10-26T08:33:20.000Z");
     QTest::newRow("iOS 10, one to one")
         << Era::Ios10 << kZhang
         << QStringList{QStringLiteral("13800138000: 晚上一起吃饭吗？"),
@@ -291,19 +293,18 @@ void TestMessagesStore::messages_data()
                        QStringLiteral("me: Looks great! Where was that?"),
                        QStringLiteral("me: [obj] {IMG_0002.JPG image/jpeg} (2000 13800138000)")}
         << QStringLiteral("2016-11-05T00:53:20.000Z");
-    QTest::newRow("iOS 10, group") << Era::Ios10 << kGroup << group
-                                   << QStringLiteral("2016-11-05T01:26:40.000Z");
+    QTest::newRow("iOS 10, group")
+        << Era::Ios10 << kGroup << group << QStringLiteral("2016-11-05T01:26:40.000Z");
     QTest::newRow("iOS 5, SMS with an MMS")
         << Era::Ios5 << kZhang
         << QStringList{QStringLiteral("13800138000: 新年快乐！"),
                        QStringLiteral("me: Happy new year!"),
                        QStringLiteral("13800138000: Look at this {IMG_0100.jpg image/jpeg}")}
         << QStringLiteral("2012-01-01T00:00:00.000Z");
-    QTest::newRow("iOS 5, group")
-        << Era::Ios5 << kZoe + QStringLiteral(", +14155550123")
-        << QStringList{QStringLiteral("+49 30 1234567: Wer kommt heute?"),
-                       QStringLiteral("me: Ich komme um acht")}
-        << QStringLiteral("2012-01-01T01:00:00.000Z");
+    QTest::newRow("iOS 5, group") << Era::Ios5 << kZoe + QStringLiteral(", +14155550123")
+                                  << QStringList{QStringLiteral("+49 30 1234567: Wer kommt heute?"),
+                                                 QStringLiteral("me: Ich komme um acht")}
+                                  << QStringLiteral("2012-01-01T01:00:00.000Z");
     QTest::newRow("iOS 5, iMessage")
         << Era::Ios5 << kZoe
         << QStringList{QStringLiteral("zoe.mueller@example.de: Hi from iMessage"),
@@ -398,8 +399,7 @@ void TestMessagesStore::contactNames_data()
     QTest::newRow("00 prefix and spaces") << QStringLiteral("0086 138 0013 8000") << kZhang;
     QTest::newRow("dashes") << QStringLiteral("138-0013-8000") << kZhang;
     QTest::newRow("second number") << QStringLiteral("+86 139 0013 9000") << kZhang;
-    QTest::newRow("last nine digits decide")
-        << QStringLiteral("+1 338 0013 8000") << kZhang;
+    QTest::newRow("last nine digits decide") << QStringLiteral("+1 338 0013 8000") << kZhang;
     QTest::newRow("one digit off") << QStringLiteral("13800138001") << QString();
     QTest::newRow("compact") << QStringLiteral("+49301234567") << kZoe;
     QTest::newRow("national") << QStringLiteral("030 1234567") << kZoe;

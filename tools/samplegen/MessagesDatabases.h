@@ -45,8 +45,8 @@ struct File
 struct Sample
 {
     QByteArray db;
-    std::vector<File> files;   // the attachments the backup holds
-    QStringList missingFiles;  // attachments the database names but the backup lacks
+    std::vector<File> files;  // the attachments the backup holds
+    QStringList missingFiles; // attachments the database names but the backup lacks
 };
 
 // The database of era and its attachments. Media are made with ffmpeg and heif-enc.

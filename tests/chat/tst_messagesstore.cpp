@@ -103,6 +103,7 @@ private slots:
     void attachmentsMapToTheBackup();
     void contactNames_data();
     void contactNames();
+    void longConversation();
     void hostileRows();
     void notAMessagesDatabase_data();
     void notAMessagesDatabase();
@@ -419,6 +420,37 @@ void TestMessagesStore::contactNames()
     QCOMPARE(m_names->nameOf(address), name);
     QCOMPARE(m_names->nameOf(address), name); // the second answer comes from the cache
     QCOMPARE(TContactNames().nameOf(address), QString());
+}
+
+void TestMessagesStore::longConversation()
+{
+    // The benchmark's conversation, small: every 50th message a picture, every 20th answered
+    // by a reaction (from me on every 40th), none of them listed as a message.
+    QTemporaryDir dir;
+    const auto sample = MessagesDatabases::longConversation(200);
+    TMessagesStore store(write(dir.path(), QStringLiteral("long.db"), sample.db));
+    const auto list = store.conversations();
+    QCOMPARE(list.size(), size_t(1));
+    QCOMPARE(list[0].messageCount, 200);
+    const auto messages = store.messages(list[0].id);
+    QCOMPARE(messages.size(), size_t(200));
+    QStringList files, reactions;
+    for (const TMessage& m : messages) {
+        QVERIFY2(m.text.contains(QStringLiteral("quick brown fox")) || !m.attachments.empty(),
+                 qPrintable(m.guid));
+        for (const TMessageAttachment& a : m.attachments)
+            files << m.guid + QLatin1Char(' ') + a.name;
+        for (const TMessageReaction& r : m.reactions)
+            reactions << m.guid + (r.fromMe ? QStringLiteral(" me") : QStringLiteral(" them"));
+    }
+    QCOMPARE(files, (QStringList{QStringLiteral("L-50 IMG_000050.JPG"),
+                                 QStringLiteral("L-100 IMG_000100.JPG"),
+                                 QStringLiteral("L-150 IMG_000150.JPG"),
+                                 QStringLiteral("L-200 IMG_000200.JPG")}));
+    QCOMPARE(reactions.size(), 10);
+    QCOMPARE(reactions.first(), QStringLiteral("L-20 them"));
+    QCOMPARE(reactions[1], QStringLiteral("L-40 me"));
+    QCOMPARE(int(sample.files.size()), 4);
 }
 
 void TestMessagesStore::hostileRows()

@@ -836,7 +836,7 @@ Sample longConversation(int count)
         if (i % 20 == 0) {
             const qint64 reactionDate = date + 500000000LL;
             insert({++row, QStringLiteral("LR-%1").arg(i), QStringLiteral("Loved a message"),
-                    kNullBlob, reactionDate, i % 40 == 0 ? 0 : 1, 0, QStringLiteral("p:0/") + guid,
+                    kNullBlob, reactionDate, i % 40 == 0 ? 1 : 0, 0, QStringLiteral("p:0/") + guid,
                     2000});
             join({row, reactionDate});
         }

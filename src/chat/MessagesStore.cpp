@@ -260,12 +260,15 @@ struct TMessagesStore::Impl
     // The SQL of a message's date in Unix milliseconds, NULL when unset (for MAX()).
     QString dateMsSql(const QString& expr) const
     {
+        // As the rows are read: a text or real value counts as its integer part. No abs():
+        // it fails on the smallest integer.
+        const QString d = QStringLiteral("CAST(%1 AS INTEGER)").arg(expr);
         if (schema == TMessagesStore::Schema::Ios5)
-            return QStringLiteral("NULLIF(%1, 0) * 1000").arg(expr);
+            return QStringLiteral("NULLIF(%1, 0) * 1000").arg(d);
         return QStringLiteral("CASE WHEN %1 IS NULL OR %1 = 0 THEN NULL "
-                              "WHEN abs(%1) > %2 THEN %1 / 1000000 + %3 "
+                              "WHEN %1 > %2 OR %1 < -%2 THEN %1 / 1000000 + %3 "
                               "ELSE %1 * 1000 + %3 END")
-            .arg(expr)
+            .arg(d)
             .arg(kNanosecondThreshold)
             .arg(kCocoaEpochMs);
     }

@@ -488,8 +488,13 @@ void TestMessagesStore::hostileRows()
          QStringLiteral("INSERT INTO message VALUES (6, 'G6', 'Liked', NULL, 1, 50, 0, 'p:', "
                         "2001)"),
          QStringLiteral("INSERT INTO message VALUES (7, 'G7', 'files', NULL, 1, 60, 1, NULL, 0)"),
+         // 8: the smallest date there is; 9: a date that is text.
+         QStringLiteral("INSERT INTO message VALUES (8, 'G8', 'oldest', NULL, 1, "
+                        "-9223372036854775808, 0, NULL, 0)"),
+         QStringLiteral("INSERT INTO message VALUES (9, 'G9', 'undated', NULL, 1, 'soon', 0, "
+                        "NULL, 0)"),
          QStringLiteral("INSERT INTO chat_message_join VALUES (1, 1), (1, 2), (1, 3), (99, 4), "
-                        "(1, 5), (1, 6), (1, 7), (1, 1234)"),
+                        "(1, 5), (1, 6), (1, 7), (1, 1234), (1, 8), (1, 9), (1, 9)"),
          QStringLiteral("INSERT INTO attachment VALUES (1, '/etc/passwd', NULL), "
                         "(2, NULL, '../../.config/evil' || char(10) || '.sh'), (3, NULL, NULL), "
                         "(4, '~/Library/SMS/Attachments/x/IMG.JPG', '..')"),
@@ -498,20 +503,24 @@ void TestMessagesStore::hostileRows()
     TMessagesStore store(path);
     const auto list = store.conversations();
     QCOMPARE(list.size(), size_t(1));
-    QCOMPARE(list[0].messageCount, 4);
+    QCOMPARE(list[0].messageCount, 6);
+    QCOMPARE(list[0].lastDateMs, messageDateMs(60, TMessagesStore::Schema::Ios6));
     QCOMPARE(list[0].members, QStringList{QStringLiteral("+8613800138000")});
     QCOMPARE(conversationTitle(list[0], *m_names), kZhang);
     const auto messages = store.messages(1);
     QStringList actual;
     for (const TMessage& m : messages)
         actual << QString::number(m.rowId) + QLatin1Char(' ') + summary(m);
-    QCOMPARE(actual, (QStringList{QStringLiteral("1 : "), QStringLiteral("2 +8613800138000: "),
-                                  QStringLiteral("3 +8613800138000: "),
-                                  QStringLiteral("7 me: files {passwd } {evil.sh } "
-                                                 "{attachment } {IMG.JPG }")}));
-    QCOMPARE(messages[0].dateMs, qint64(0));
+    QCOMPARE(actual, (QStringList{
+                         QStringLiteral("8 +8613800138000: oldest"), QStringLiteral("1 : "),
+                         QStringLiteral("9 +8613800138000: undated"),
+                         QStringLiteral("2 +8613800138000: "), QStringLiteral("3 +8613800138000: "),
+                         QStringLiteral("7 me: files {passwd } {evil.sh } "
+                                        "{attachment } {IMG.JPG }")}));
+    QCOMPARE(messages[1].dateMs, qint64(0));
+    QCOMPARE(messages[2].dateMs, qint64(0));
     // Only a path under the phone's home folder leads into the backup.
-    const auto& files = messages[3].attachments;
+    const auto& files = messages[5].attachments;
     QCOMPARE(files[0].domain, QString());
     QCOMPARE(files[0].path, QString());
     QCOMPARE(files[1].domain, QString());

@@ -733,7 +733,7 @@ QString digitsOf(const QString& s)
     return digits;
 }
 
-bool sameNumber(const QString& a, const QString& b)
+bool sameNumber(QStringView a, QStringView b)
 {
     const qsizetype n = std::min(a.size(), b.size());
     if (a.size() >= 9 && b.size() >= 9)

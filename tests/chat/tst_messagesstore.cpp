@@ -1,5 +1,6 @@
 #include "chat/MessagesStore.h"
 #include "util/Error.h"
+#include "util/WorkFolder.h"
 
 #include "MessagesDatabases.h"
 #include "PhoneDatabases.h"
@@ -103,6 +104,7 @@ private slots:
     void attachmentsMapToTheBackup();
     void contactNames_data();
     void contactNames();
+    void rowsInTheWriteAheadLog();
     void longConversation();
     void hostileRows();
     void notAMessagesDatabase_data();
@@ -420,6 +422,26 @@ void TestMessagesStore::contactNames()
     QCOMPARE(m_names->nameOf(address), name);
     QCOMPARE(m_names->nameOf(address), name); // the second answer comes from the cache
     QCOMPARE(TContactNames().nameOf(address), QString());
+}
+
+void TestMessagesStore::rowsInTheWriteAheadLog()
+{
+    // A phone's sms.db often holds its newest rows only in sms.db-wal; the readable copy in the
+    // working folder carries it beside the database, and those rows must show.
+    const auto pair = PhoneDatabases::withRowsInWal(
+        m_samples[Era::Ios17].db,
+        {QStringLiteral("INSERT INTO message (ROWID, guid, text, handle_id, service, date) "
+                        "VALUES (500, 'W-1', 'Only in the log', 3, 'SMS', 730000000000000000)"),
+         QStringLiteral("INSERT INTO chat_message_join (chat_id, message_id) VALUES (5, 500)")});
+    TWorkFolder work(QStringLiteral("messages"));
+    const QString db = write(work.path(), QStringLiteral("sms.db"), pair.db);
+    write(work.path(), QStringLiteral("sms.db-wal"), pair.wal);
+    TMessagesStore store(db);
+    const auto list = store.conversations();
+    QCOMPARE(list.front().id, qint64(5));
+    QCOMPARE(list.front().messageCount, 2);
+    QCOMPARE(iso(list.front().lastDateMs), QStringLiteral("2024-02-19T01:46:40.000Z"));
+    QCOMPARE(store.messages(5).back().text, QStringLiteral("Only in the log"));
 }
 
 void TestMessagesStore::longConversation()

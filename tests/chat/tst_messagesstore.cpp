@@ -114,7 +114,8 @@ private:
     QTemporaryDir m_dir;
     std::map<Era, MessagesDatabases::Sample> m_samples;
     std::map<Era, QString> m_sms;
-    QString m_oldSms; // the iOS 6 database of the old demo: no chat tables
+    QString m_oldSms;   // the iOS 6 database of the old demo
+    QString m_chatless; // the same without its chat tables, as a trimmed database comes
     QString m_addressBook;
     std::unique_ptr<TContactNames> m_names;
 };
@@ -128,6 +129,18 @@ void TestMessagesStore::initTestCase()
             write(m_dir.path(), QStringLiteral("sms-%1.db").arg(int(era)), m_samples[era].db);
     }
     m_oldSms = write(m_dir.path(), QStringLiteral("sms-old.db"), PhoneDatabases::sms());
+    m_chatless = write(m_dir.path(), QStringLiteral("sms-chatless.db"), PhoneDatabases::sms());
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "chatless");
+        db.setDatabaseName(m_chatless);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        for (const char* table : {"chat", "chat_message_join", "chat_handle_join"})
+            QVERIFY(q.exec(QStringLiteral("DROP TABLE %1").arg(QLatin1String(table))));
+        q.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("chatless"));
     m_addressBook =
         write(m_dir.path(), QStringLiteral("AddressBook.sqlitedb"), PhoneDatabases::addressBook());
     m_names = std::make_unique<TContactNames>(m_addressBook);
@@ -217,9 +230,16 @@ void TestMessagesStore::conversations_data()
                                           kZoe + QStringLiteral(", +14155550123 | 2 | group"),
                                           kZhang + QStringLiteral(" | 3 | no")}
                            << QStringLiteral("2012-01-01T02:01:00.000Z");
+    QTest::newRow("iOS 6") << QStringLiteral("old") << S::Ios6
+                           << QStringList{kZhang + QStringLiteral(", ") + kZoe +
+                                              QStringLiteral(" | 1 | group"),
+                                          QStringLiteral("+14155550123 | 2 | no"),
+                                          kZhang + QStringLiteral(" | 3 | no"),
+                                          kZoe + QStringLiteral(" | 1 | no")}
+                           << QStringLiteral("2015-04-06T08:00:00.000Z");
     // No chat tables: one conversation per handle, the messages without one together.
     QTest::newRow("iOS 6 without chat tables")
-        << QStringLiteral("old") << S::Ios6
+        << QStringLiteral("chatless") << S::Ios6
         << QStringList{QStringLiteral(" | 1 | no"), QStringLiteral("+14155550123 | 2 | no"),
                        kZhang + QStringLiteral(" | 3 | no"), kZoe + QStringLiteral(" | 1 | no")}
         << QStringLiteral("2015-04-06T08:00:00.000Z");
@@ -231,10 +251,11 @@ void TestMessagesStore::conversations()
     QFETCH(TMessagesStore::Schema, schema);
     QFETCH(QStringList, expected);
     QFETCH(QString, newest);
-    const QString path = which == QLatin1String("17")   ? m_sms[Era::Ios17]
-                         : which == QLatin1String("10") ? m_sms[Era::Ios10]
-                         : which == QLatin1String("5")  ? m_sms[Era::Ios5]
-                                                        : m_oldSms;
+    const QString path = which == QLatin1String("17")    ? m_sms[Era::Ios17]
+                         : which == QLatin1String("10")  ? m_sms[Era::Ios10]
+                         : which == QLatin1String("5")   ? m_sms[Era::Ios5]
+                         : which == QLatin1String("old") ? m_oldSms
+                                                         : m_chatless;
     TMessagesStore store(path);
     QCOMPARE(store.schema(), schema);
     QStringList actual;

@@ -12,7 +12,8 @@ packages=(
     libswresample-dev libswscale-dev libavutil-dev
     libsdl2-dev libsdl2-mixer-dev libxcb1-dev
     xvfb xauth ffmpeg sqlite3 dbus-daemon
-    libopencore-amrnb-dev libheif-examples
+    libopencore-amrnb-dev
+    libheif-dev libheif-examples qt6-image-formats-plugins
     qt6-translations-l10n cmark-gfm librsvg2-bin
     "$@"
 )

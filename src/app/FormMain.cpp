@@ -12,7 +12,10 @@
 #include "backup/BackupInfo.h"
 #include "backup/ManifestInfo.h"
 #include "backup/StoredCopies.h"
+#include "chat/FormMessages.h"
 #include "chat/WechatAction.h"
+#include "media/FormImage.h"
+#include "media/FormVideo.h"
 #include "media/FormPhoto.h"
 #include "media/FormRecording.h"
 #include "media/MediaFiles.h"
@@ -204,6 +207,7 @@ void TFormMain::createActions()
     make(actHome, "actHome", &TFormMain::actHomeExecute);
     make(actExport, "actExport", &TFormMain::actExportExecute);
     make(actSms, "actSms", &TFormMain::actSmsExecute);
+    make(actMessages, "actMessages", &TFormMain::actMessagesExecute);
     make(actCallHis, "actCallHis", &TFormMain::actCallHisExecute);
     make(actNotes, "actNotes", &TFormMain::actNotesExecute);
     make(actCalendar, "actCalendar", &TFormMain::actCalendarExecute);
@@ -298,6 +302,7 @@ void TFormMain::createLayout()
     };
     btnContact = wizardButton(QStringLiteral("btnContact"), actContact);
     btnSMS = wizardButton(QStringLiteral("btnSMS"), actSms);
+    btnMessages = wizardButton(QStringLiteral("btnMessages"), actMessages);
     btnCallHis = wizardButton(QStringLiteral("btnCallHis"), actCallHis);
     btnNotes = wizardButton(QStringLiteral("btnNotes"), actNotes);
     btnCalendar = wizardButton(QStringLiteral("btnCalendar"), actCalendar);
@@ -369,6 +374,7 @@ void TFormMain::retranslateUi()
     actHome->setText(tr("Home"));
     actExport->setText(tr("Export Files"));
     actSms->setText(tr("SMS"));
+    actMessages->setText(tr("Messages"));
     actCallHis->setText(tr("Call History"));
     actNotes->setText(tr("Notes"));
     actCalendar->setText(tr("Calendar"));
@@ -663,6 +669,7 @@ void TFormMain::updateActions()
     actPrevUpdate();
     actCancelUpdate();
     actSmsUpdate();
+    actMessagesUpdate();
     actCallHisUpdate();
     actNotesUpdate();
     actCalendarUpdate();
@@ -695,6 +702,11 @@ void TFormMain::actCancelUpdate()
 void TFormMain::actSmsUpdate()
 {
     actSms->setEnabled(!FsmsDbFile.isEmpty());
+}
+
+void TFormMain::actMessagesUpdate()
+{
+    actMessages->setEnabled(!FsmsDbFile.isEmpty());
 }
 
 void TFormMain::actCallHisUpdate()
@@ -738,6 +750,20 @@ void TFormMain::actWechatUpdate()
 void TFormMain::actSmsExecute()
 {
     showSmsTable(m_dm, readableDatabase(FsmsDbFile), this);
+}
+
+void TFormMain::actMessagesExecute()
+{
+    ShowMessagesForm(copies(), FRecordDict, FsmsDbFile, FcontactsDbFile, this,
+                     [](TFormMessages& form) {
+                         // Called from the view's navigation hook: failures stop here, in a box.
+                         form.openImage = [&form](const TExportFile& file) {
+                             guarded([&] { ShowImageForm(file, &form); })();
+                         };
+                         form.openVideo = [&form](const TExportFile& file) {
+                             guarded([&] { ShowVideoForm(file, &form); })();
+                         };
+                     });
 }
 
 void TFormMain::actCallHisExecute()
@@ -840,7 +866,8 @@ void TFormMain::actCameraExecute()
     m_keylessFiles = 0;
     CollectMedia(childrenOf(dcim), list);
     reportKeylessFiles();
-    ShowPhotoForm(list, this, [this](const QString& file) { return readableMedia(file); });
+    ShowPhotoForm(list, this, [this](const QString& file) { return readableMedia(file); },
+                  QDir(copies().workPath()).filePath(QStringLiteral("thumbnails")));
 }
 
 void TFormMain::actRecordingExecute()

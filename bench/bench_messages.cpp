@@ -32,8 +32,8 @@ int main(int argc, char* argv[])
         std::printf("generated sms.db of %d messages: %.1f MB in %lld ms\n", count,
                     sample.db.size() / 1e6, made.elapsed());
     }
-    std::printf("%-5s %10s %10s %12s %10s %10s %12s\n", "run", "open ms", "list ms",
-                "messages ms", "total ms", "messages", "att./react.");
+    std::printf("%-5s %10s %10s %12s %10s %10s %12s\n", "run", "open ms", "list ms", "messages ms",
+                "total ms", "messages", "att./react.");
     std::vector<double> totals;
     for (int run = 1; run <= 5; ++run) {
         QElapsedTimer timer;
@@ -55,7 +55,7 @@ int main(int argc, char* argv[])
         totals.push_back(total);
     }
     std::sort(totals.begin(), totals.end());
-    std::printf("model of %d messages: best %.0f ms, median %.0f ms (goal: under 1500 ms)\n",
-                count, totals.front(), totals[totals.size() / 2]);
+    std::printf("model of %d messages: best %.0f ms, median %.0f ms (goal: under 1500 ms)\n", count,
+                totals.front(), totals[totals.size() / 2]);
     return 0;
 }

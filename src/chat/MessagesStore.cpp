@@ -260,12 +260,15 @@ struct TMessagesStore::Impl
     // The SQL of a message's date in Unix milliseconds, NULL when unset (for MAX()).
     QString dateMsSql(const QString& expr) const
     {
+        // As the rows are read: a text or real value counts as its integer part. No abs():
+        // it fails on the smallest integer.
+        const QString d = QStringLiteral("CAST(%1 AS INTEGER)").arg(expr);
         if (schema == TMessagesStore::Schema::Ios5)
-            return QStringLiteral("NULLIF(%1, 0) * 1000").arg(expr);
+            return QStringLiteral("NULLIF(%1, 0) * 1000").arg(d);
         return QStringLiteral("CASE WHEN %1 IS NULL OR %1 = 0 THEN NULL "
-                              "WHEN abs(%1) > %2 THEN %1 / 1000000 + %3 "
+                              "WHEN %1 > %2 OR %1 < -%2 THEN %1 / 1000000 + %3 "
                               "ELSE %1 * 1000 + %3 END")
-            .arg(expr)
+            .arg(d)
             .arg(kNanosecondThreshold)
             .arg(kCocoaEpochMs);
     }
@@ -326,7 +329,7 @@ std::vector<TConversation> TMessagesStore::conversations() const
 std::vector<TMessage> TMessagesStore::messages(qint64 conversationId) const
 {
     std::vector<TMessage> list = d->schema == Schema::Ios5 ? d->messagesIos5(conversationId)
-                                                          : d->messagesIos6(conversationId);
+                                                           : d->messagesIos6(conversationId);
     std::stable_sort(list.begin(), list.end(), byDate);
     return list;
 }
@@ -422,8 +425,8 @@ std::vector<TMessage> TMessagesStore::Impl::messagesIos6(qint64 id) const
     const QString from = chats ? QStringLiteral("FROM chat_message_join j JOIN message m "
                                                 "ON m.ROWID = j.message_id ")
                                : QStringLiteral("FROM message m ");
-    const QString where = chats ? QStringLiteral("j.chat_id = ?1")
-                                : QStringLiteral("coalesce(m.handle_id, 0) = ?1");
+    const QString where =
+        chats ? QStringLiteral("j.chat_id = ?1") : QStringLiteral("coalesce(m.handle_id, 0) = ?1");
     const bool otherHandle = has(m, QStringLiteral("other_handle"));
 
     std::vector<TMessage> list;
@@ -521,19 +524,19 @@ std::vector<TMessage> TMessagesStore::Impl::messagesIos6(qint64 id) const
 
     if (has(m, QStringLiteral("associated_message_type")) &&
         has(m, QStringLiteral("associated_message_guid"))) {
-        Statement q(
-            db.get(),
-            QStringLiteral("SELECT m.ROWID, m.associated_message_type, "
-                           "m.associated_message_guid, %1, h.id, %2, %3 ")
-                    .arg(col(m, a, QStringLiteral("is_from_me")),
-                         col(m, a, QStringLiteral("associated_message_emoji")),
-                         col(m, a, QStringLiteral("date"))) +
-                from + QStringLiteral("LEFT JOIN handle h ON h.ROWID = m.handle_id WHERE ") +
-                where +
-                QStringLiteral(" AND m.associated_message_type BETWEEN %1 AND %2")
-                    .arg(kReactionFirst)
-                    .arg(kRemovalLast),
-            path);
+        Statement q(db.get(),
+                    QStringLiteral("SELECT m.ROWID, m.associated_message_type, "
+                                   "m.associated_message_guid, %1, h.id, %2, %3 ")
+                            .arg(col(m, a, QStringLiteral("is_from_me")),
+                                 col(m, a, QStringLiteral("associated_message_emoji")),
+                                 col(m, a, QStringLiteral("date"))) +
+                        from +
+                        QStringLiteral("LEFT JOIN handle h ON h.ROWID = m.handle_id WHERE ") +
+                        where +
+                        QStringLiteral(" AND m.associated_message_type BETWEEN %1 AND %2")
+                            .arg(kReactionFirst)
+                            .arg(kRemovalLast),
+                    path);
         q.bind(1, id);
         struct Row
         {
@@ -622,8 +625,7 @@ std::vector<TConversation> TMessagesStore::Impl::conversationsIos5() const
         while (members.next()) {
             const auto it = index.constFind(members.integer(0));
             const QString member = members.text(1);
-            if (it != index.constEnd() && !member.isEmpty() &&
-                !list[*it].members.contains(member))
+            if (it != index.constEnd() && !member.isEmpty() && !list[*it].members.contains(member))
                 list[*it].members << member;
         }
     }
@@ -644,19 +646,17 @@ std::vector<TMessage> TMessagesStore::Impl::messagesIos5(qint64 id) const
         return list;
     QHash<qint64, size_t> byRow;
     {
-        Statement q(db.get(),
-                    QStringLiteral("SELECT m.ROWID, %1, %2, %3, %4, %5, %6, %7, %8, %9 FROM "
-                                   "message m WHERE m.group_id = ?1")
-                        .arg(col(m, a, QStringLiteral("madrid_guid")),
-                             col(m, a, QStringLiteral("text")),
-                             col(m, a, QStringLiteral("madrid_attributedbody")),
-                             col(m, a, QStringLiteral("address")),
-                             col(m, a, QStringLiteral("madrid_handle")),
-                             col(m, a, QStringLiteral("flags")),
-                             col(m, a, QStringLiteral("madrid_flags")),
-                             col(m, a, QStringLiteral("is_madrid")),
-                             col(m, a, QStringLiteral("date"))),
-                    path);
+        Statement q(
+            db.get(),
+            QStringLiteral("SELECT m.ROWID, %1, %2, %3, %4, %5, %6, %7, %8, %9 FROM "
+                           "message m WHERE m.group_id = ?1")
+                .arg(col(m, a, QStringLiteral("madrid_guid")), col(m, a, QStringLiteral("text")),
+                     col(m, a, QStringLiteral("madrid_attributedbody")),
+                     col(m, a, QStringLiteral("address")),
+                     col(m, a, QStringLiteral("madrid_handle")), col(m, a, QStringLiteral("flags")),
+                     col(m, a, QStringLiteral("madrid_flags")),
+                     col(m, a, QStringLiteral("is_madrid")), col(m, a, QStringLiteral("date"))),
+            path);
         q.bind(1, id);
         while (q.next()) {
             TMessage msg;
@@ -733,7 +733,7 @@ QString digitsOf(const QString& s)
     return digits;
 }
 
-bool sameNumber(const QString& a, const QString& b)
+bool sameNumber(QStringView a, QStringView b)
 {
     const qsizetype n = std::min(a.size(), b.size());
     if (a.size() >= 9 && b.size() >= 9)
@@ -747,7 +747,7 @@ bool sameNumber(const QString& a, const QString& b)
 
 struct TContactNames::Impl
 {
-    QHash<QString, QString> emails;                // lower-case address to name
+    QHash<QString, QString> emails;                  // lower-case address to name
     std::vector<std::pair<QString, QString>> phones; // digits to name, address-book order
     mutable QHash<QString, QString> cache;
 };
@@ -782,8 +782,8 @@ TContactNames::TContactNames(const QString& path) : d(std::make_unique<Impl>())
         const QString value = q.text(1).trimmed();
         const QString first = q.text(2).trimmed();
         const QString last = q.text(3).trimmed();
-        QString name = first.isEmpty() || last.isEmpty() ? first + last
-                                                          : first + QLatin1Char(' ') + last;
+        QString name =
+            first.isEmpty() || last.isEmpty() ? first + last : first + QLatin1Char(' ') + last;
         if (name.isEmpty())
             name = q.text(4).trimmed();
         if (name.isEmpty())

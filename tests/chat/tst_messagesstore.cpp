@@ -1,5 +1,6 @@
 #include "chat/MessagesStore.h"
 #include "util/Error.h"
+#include "util/WorkFolder.h"
 
 #include "MessagesDatabases.h"
 #include "PhoneDatabases.h"
@@ -103,6 +104,8 @@ private slots:
     void attachmentsMapToTheBackup();
     void contactNames_data();
     void contactNames();
+    void rowsInTheWriteAheadLog();
+    void longConversation();
     void hostileRows();
     void notAMessagesDatabase_data();
     void notAMessagesDatabase();
@@ -111,7 +114,8 @@ private:
     QTemporaryDir m_dir;
     std::map<Era, MessagesDatabases::Sample> m_samples;
     std::map<Era, QString> m_sms;
-    QString m_oldSms; // the iOS 6 database of the old demo: no chat tables
+    QString m_oldSms;   // the iOS 6 database of the old demo
+    QString m_chatless; // the same without its chat tables, as a trimmed database comes
     QString m_addressBook;
     std::unique_ptr<TContactNames> m_names;
 };
@@ -121,10 +125,22 @@ void TestMessagesStore::initTestCase()
     QVERIFY(m_dir.isValid());
     for (Era era : {Era::Ios5, Era::Ios10, Era::Ios17}) {
         m_samples[era] = MessagesDatabases::sms(era);
-        m_sms[era] = write(m_dir.path(), QStringLiteral("sms-%1.db").arg(int(era)),
-                           m_samples[era].db);
+        m_sms[era] =
+            write(m_dir.path(), QStringLiteral("sms-%1.db").arg(int(era)), m_samples[era].db);
     }
     m_oldSms = write(m_dir.path(), QStringLiteral("sms-old.db"), PhoneDatabases::sms());
+    m_chatless = write(m_dir.path(), QStringLiteral("sms-chatless.db"), PhoneDatabases::sms());
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "chatless");
+        db.setDatabaseName(m_chatless);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        for (const char* table : {"chat", "chat_message_join", "chat_handle_join"})
+            QVERIFY(q.exec(QStringLiteral("DROP TABLE %1").arg(QLatin1String(table))));
+        q.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("chatless"));
     m_addressBook =
         write(m_dir.path(), QStringLiteral("AddressBook.sqlitedb"), PhoneDatabases::addressBook());
     m_names = std::make_unique<TContactNames>(m_addressBook);
@@ -140,8 +156,10 @@ void TestMessagesStore::dateRule_data()
     QTest::newRow("0 is no date, iOS 5") << qint64(0) << S::Ios5 << QString();
     QTest::newRow("seconds since 2001")
         << qint64(500000000) << S::Ios6 << QStringLiteral("2016-11-05T00:53:20.000Z");
-    QTest::newRow("one second") << qint64(1) << S::Ios6 << QStringLiteral("2001-01-01T00:00:01.000Z");
-    QTest::newRow("before 2001") << qint64(-1) << S::Ios6 << QStringLiteral("2000-12-31T23:59:59.000Z");
+    QTest::newRow("one second") << qint64(1) << S::Ios6
+                                << QStringLiteral("2001-01-01T00:00:01.000Z");
+    QTest::newRow("before 2001") << qint64(-1) << S::Ios6
+                                 << QStringLiteral("2000-12-31T23:59:59.000Z");
     QTest::newRow("1e11 still counts seconds")
         << qint64(100000000000) << S::Ios6 << iso(100978307200000);
     QTest::newRow("above 1e11 counts nanoseconds")
@@ -150,8 +168,8 @@ void TestMessagesStore::dateRule_data()
         << qint64(588813210539788032) << S::Ios6 << QStringLiteral("2019-08-29T23:13:30.539Z");
     QTest::newRow("iOS 5 counts Unix seconds")
         << qint64(1325376000) << S::Ios5 << QStringLiteral("2012-01-01T00:00:00.000Z");
-    QTest::newRow("iOS 5, no overflow") << qint64(std::numeric_limits<qint64>::max()) << S::Ios5
-                                        << QString();
+    QTest::newRow("iOS 5, no overflow")
+        << qint64(std::numeric_limits<qint64>::max()) << S::Ios5 << QString();
 }
 
 void TestMessagesStore::dateRule()
@@ -212,9 +230,16 @@ void TestMessagesStore::conversations_data()
                                           kZoe + QStringLiteral(", +14155550123 | 2 | group"),
                                           kZhang + QStringLiteral(" | 3 | no")}
                            << QStringLiteral("2012-01-01T02:01:00.000Z");
+    QTest::newRow("iOS 6") << QStringLiteral("old") << S::Ios6
+                           << QStringList{kZhang + QStringLiteral(", ") + kZoe +
+                                              QStringLiteral(" | 1 | group"),
+                                          QStringLiteral("+14155550123 | 2 | no"),
+                                          kZhang + QStringLiteral(" | 3 | no"),
+                                          kZoe + QStringLiteral(" | 1 | no")}
+                           << QStringLiteral("2015-04-06T08:00:00.000Z");
     // No chat tables: one conversation per handle, the messages without one together.
     QTest::newRow("iOS 6 without chat tables")
-        << QStringLiteral("old") << S::Ios6
+        << QStringLiteral("chatless") << S::Ios6
         << QStringList{QStringLiteral(" | 1 | no"), QStringLiteral("+14155550123 | 2 | no"),
                        kZhang + QStringLiteral(" | 3 | no"), kZoe + QStringLiteral(" | 1 | no")}
         << QStringLiteral("2015-04-06T08:00:00.000Z");
@@ -226,10 +251,11 @@ void TestMessagesStore::conversations()
     QFETCH(TMessagesStore::Schema, schema);
     QFETCH(QStringList, expected);
     QFETCH(QString, newest);
-    const QString path = which == QLatin1String("17")   ? m_sms[Era::Ios17]
-                         : which == QLatin1String("10") ? m_sms[Era::Ios10]
-                         : which == QLatin1String("5")  ? m_sms[Era::Ios5]
-                                                        : m_oldSms;
+    const QString path = which == QLatin1String("17")    ? m_sms[Era::Ios17]
+                         : which == QLatin1String("10")  ? m_sms[Era::Ios10]
+                         : which == QLatin1String("5")   ? m_sms[Era::Ios5]
+                         : which == QLatin1String("old") ? m_oldSms
+                                                         : m_chatless;
     TMessagesStore store(path);
     QCOMPARE(store.schema(), schema);
     QStringList actual;
@@ -249,8 +275,8 @@ void TestMessagesStore::messages_data()
 {
     QTest::addColumn<Era>("era");
     QTest::addColumn<QString>("conversation"); // its title
-    QTest::addColumn<QStringList>("expected");  // summary() of each message, oldest first
-    QTest::addColumn<QString>("first");         // date of the first one
+    QTest::addColumn<QStringList>("expected"); // summary() of each message, oldest first
+    QTest::addColumn<QString>("first");        // date of the first one
     QTest::newRow("iOS 17, one to one, SMS")
         << Era::Ios17 << kZhang
         << QStringList{QStringLiteral("13800138000: 晚上一起吃饭吗？"),
@@ -278,11 +304,11 @@ void TestMessagesStore::messages_data()
         QStringLiteral("13800138000: <script>alert('text')</script>"),
         QStringLiteral("+49301234567: Wer bringt den Kuchen mit? (2001 +14155550123)"),
         QStringLiteral("me: Ich!")};
-    QTest::newRow("iOS 17, group") << Era::Ios17 << kGroup
-                                   << QStringList{group[0], group[1], group[2],
-                                                  group[3] + QStringLiteral(" (2006 me🎂)"),
-                                                  group[4]}
-                                   << QStringLiteral("2023-10-26T08:33:20.000Z");
+    QTest::newRow("iOS 17, group")
+        << Era::Ios17 << kGroup
+        << QStringList{group[0], group[1], group[2], group[3] + QStringLiteral(" (2006 me🎂)"),
+                       group[4]}
+        << QStringLiteral("2023-10-26T08:33:20.000Z");
     QTest::newRow("iOS 10, one to one")
         << Era::Ios10 << kZhang
         << QStringList{QStringLiteral("13800138000: 晚上一起吃饭吗？"),
@@ -291,19 +317,18 @@ void TestMessagesStore::messages_data()
                        QStringLiteral("me: Looks great! Where was that?"),
                        QStringLiteral("me: [obj] {IMG_0002.JPG image/jpeg} (2000 13800138000)")}
         << QStringLiteral("2016-11-05T00:53:20.000Z");
-    QTest::newRow("iOS 10, group") << Era::Ios10 << kGroup << group
-                                   << QStringLiteral("2016-11-05T01:26:40.000Z");
+    QTest::newRow("iOS 10, group")
+        << Era::Ios10 << kGroup << group << QStringLiteral("2016-11-05T01:26:40.000Z");
     QTest::newRow("iOS 5, SMS with an MMS")
         << Era::Ios5 << kZhang
         << QStringList{QStringLiteral("13800138000: 新年快乐！"),
                        QStringLiteral("me: Happy new year!"),
                        QStringLiteral("13800138000: Look at this {IMG_0100.jpg image/jpeg}")}
         << QStringLiteral("2012-01-01T00:00:00.000Z");
-    QTest::newRow("iOS 5, group")
-        << Era::Ios5 << kZoe + QStringLiteral(", +14155550123")
-        << QStringList{QStringLiteral("+49 30 1234567: Wer kommt heute?"),
-                       QStringLiteral("me: Ich komme um acht")}
-        << QStringLiteral("2012-01-01T01:00:00.000Z");
+    QTest::newRow("iOS 5, group") << Era::Ios5 << kZoe + QStringLiteral(", +14155550123")
+                                  << QStringList{QStringLiteral("+49 30 1234567: Wer kommt heute?"),
+                                                 QStringLiteral("me: Ich komme um acht")}
+                                  << QStringLiteral("2012-01-01T01:00:00.000Z");
     QTest::newRow("iOS 5, iMessage")
         << Era::Ios5 << kZoe
         << QStringList{QStringLiteral("zoe.mueller@example.de: Hi from iMessage"),
@@ -398,8 +423,7 @@ void TestMessagesStore::contactNames_data()
     QTest::newRow("00 prefix and spaces") << QStringLiteral("0086 138 0013 8000") << kZhang;
     QTest::newRow("dashes") << QStringLiteral("138-0013-8000") << kZhang;
     QTest::newRow("second number") << QStringLiteral("+86 139 0013 9000") << kZhang;
-    QTest::newRow("last nine digits decide")
-        << QStringLiteral("+1 338 0013 8000") << kZhang;
+    QTest::newRow("last nine digits decide") << QStringLiteral("+1 338 0013 8000") << kZhang;
     QTest::newRow("one digit off") << QStringLiteral("13800138001") << QString();
     QTest::newRow("compact") << QStringLiteral("+49301234567") << kZoe;
     QTest::newRow("national") << QStringLiteral("030 1234567") << kZoe;
@@ -419,6 +443,57 @@ void TestMessagesStore::contactNames()
     QCOMPARE(m_names->nameOf(address), name);
     QCOMPARE(m_names->nameOf(address), name); // the second answer comes from the cache
     QCOMPARE(TContactNames().nameOf(address), QString());
+}
+
+void TestMessagesStore::rowsInTheWriteAheadLog()
+{
+    // A phone's sms.db often holds its newest rows only in sms.db-wal; the readable copy in the
+    // working folder carries it beside the database, and those rows must show.
+    const auto pair = PhoneDatabases::withRowsInWal(
+        m_samples[Era::Ios17].db,
+        {QStringLiteral("INSERT INTO message (ROWID, guid, text, handle_id, service, date) "
+                        "VALUES (500, 'W-1', 'Only in the log', 3, 'SMS', 730000000000000000)"),
+         QStringLiteral("INSERT INTO chat_message_join (chat_id, message_id) VALUES (5, 500)")});
+    TWorkFolder work(QStringLiteral("messages"));
+    const QString db = write(work.path(), QStringLiteral("sms.db"), pair.db);
+    write(work.path(), QStringLiteral("sms.db-wal"), pair.wal);
+    TMessagesStore store(db);
+    const auto list = store.conversations();
+    QCOMPARE(list.front().id, qint64(5));
+    QCOMPARE(list.front().messageCount, 2);
+    QCOMPARE(iso(list.front().lastDateMs), QStringLiteral("2024-02-19T01:46:40.000Z"));
+    QCOMPARE(store.messages(5).back().text, QStringLiteral("Only in the log"));
+}
+
+void TestMessagesStore::longConversation()
+{
+    // The benchmark's conversation, small: every 50th message a picture, every 20th answered
+    // by a reaction (from me on every 40th), none of them listed as a message.
+    QTemporaryDir dir;
+    const auto sample = MessagesDatabases::longConversation(200);
+    TMessagesStore store(write(dir.path(), QStringLiteral("long.db"), sample.db));
+    const auto list = store.conversations();
+    QCOMPARE(list.size(), size_t(1));
+    QCOMPARE(list[0].messageCount, 200);
+    const auto messages = store.messages(list[0].id);
+    QCOMPARE(messages.size(), size_t(200));
+    QStringList files, reactions;
+    for (const TMessage& m : messages) {
+        QVERIFY2(m.text.contains(QStringLiteral("quick brown fox")) || !m.attachments.empty(),
+                 qPrintable(m.guid));
+        for (const TMessageAttachment& a : m.attachments)
+            files << m.guid + QLatin1Char(' ') + a.name;
+        for (const TMessageReaction& r : m.reactions)
+            reactions << m.guid + (r.fromMe ? QStringLiteral(" me") : QStringLiteral(" them"));
+    }
+    QCOMPARE(files, (QStringList{QStringLiteral("L-50 IMG_000050.JPG"),
+                                 QStringLiteral("L-100 IMG_000100.JPG"),
+                                 QStringLiteral("L-150 IMG_000150.JPG"),
+                                 QStringLiteral("L-200 IMG_000200.JPG")}));
+    QCOMPARE(reactions.size(), 10);
+    QCOMPARE(reactions.first(), QStringLiteral("L-20 them"));
+    QCOMPARE(reactions[1], QStringLiteral("L-40 me"));
+    QCOMPARE(int(sample.files.size()), 4);
 }
 
 void TestMessagesStore::hostileRows()
@@ -456,8 +531,13 @@ void TestMessagesStore::hostileRows()
          QStringLiteral("INSERT INTO message VALUES (6, 'G6', 'Liked', NULL, 1, 50, 0, 'p:', "
                         "2001)"),
          QStringLiteral("INSERT INTO message VALUES (7, 'G7', 'files', NULL, 1, 60, 1, NULL, 0)"),
+         // 8: the smallest date there is; 9: a date that is text.
+         QStringLiteral("INSERT INTO message VALUES (8, 'G8', 'oldest', NULL, 1, "
+                        "-9223372036854775808, 0, NULL, 0)"),
+         QStringLiteral("INSERT INTO message VALUES (9, 'G9', 'undated', NULL, 1, 'soon', 0, "
+                        "NULL, 0)"),
          QStringLiteral("INSERT INTO chat_message_join VALUES (1, 1), (1, 2), (1, 3), (99, 4), "
-                        "(1, 5), (1, 6), (1, 7), (1, 1234)"),
+                        "(1, 5), (1, 6), (1, 7), (1, 1234), (1, 8), (1, 9), (1, 9)"),
          QStringLiteral("INSERT INTO attachment VALUES (1, '/etc/passwd', NULL), "
                         "(2, NULL, '../../.config/evil' || char(10) || '.sh'), (3, NULL, NULL), "
                         "(4, '~/Library/SMS/Attachments/x/IMG.JPG', '..')"),
@@ -466,20 +546,24 @@ void TestMessagesStore::hostileRows()
     TMessagesStore store(path);
     const auto list = store.conversations();
     QCOMPARE(list.size(), size_t(1));
-    QCOMPARE(list[0].messageCount, 4);
+    QCOMPARE(list[0].messageCount, 6);
+    QCOMPARE(list[0].lastDateMs, messageDateMs(60, TMessagesStore::Schema::Ios6));
     QCOMPARE(list[0].members, QStringList{QStringLiteral("+8613800138000")});
     QCOMPARE(conversationTitle(list[0], *m_names), kZhang);
     const auto messages = store.messages(1);
     QStringList actual;
     for (const TMessage& m : messages)
         actual << QString::number(m.rowId) + QLatin1Char(' ') + summary(m);
-    QCOMPARE(actual, (QStringList{QStringLiteral("1 : "), QStringLiteral("2 +8613800138000: "),
-                                  QStringLiteral("3 +8613800138000: "),
-                                  QStringLiteral("7 me: files {passwd } {evil.sh } "
-                                                 "{attachment } {IMG.JPG }")}));
-    QCOMPARE(messages[0].dateMs, qint64(0));
+    QCOMPARE(actual, (QStringList{
+                         QStringLiteral("8 +8613800138000: oldest"), QStringLiteral("1 : "),
+                         QStringLiteral("9 +8613800138000: undated"),
+                         QStringLiteral("2 +8613800138000: "), QStringLiteral("3 +8613800138000: "),
+                         QStringLiteral("7 me: files {passwd } {evil.sh } "
+                                        "{attachment } {IMG.JPG }")}));
+    QCOMPARE(messages[1].dateMs, qint64(0));
+    QCOMPARE(messages[2].dateMs, qint64(0));
     // Only a path under the phone's home folder leads into the backup.
-    const auto& files = messages[3].attachments;
+    const auto& files = messages[5].attachments;
     QCOMPARE(files[0].domain, QString());
     QCOMPARE(files[0].path, QString());
     QCOMPARE(files[1].domain, QString());

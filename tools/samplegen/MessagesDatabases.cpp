@@ -69,10 +69,10 @@ QByteArray runTool(const QString& program, const QStringList& args, const QStrin
 
 QByteArray ffmpeg(const QStringList& args, const QString& suffix)
 {
-    return runTool(QStringLiteral("ffmpeg"),
-                   QStringList{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y")} +
-                       args,
-                   suffix);
+    return runTool(
+        QStringLiteral("ffmpeg"),
+        QStringList{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y")} + args,
+        suffix);
 }
 
 enum class Media
@@ -362,24 +362,21 @@ std::vector<Chat> chats()
 
 std::vector<Attachment> attachments()
 {
-    return {{1, QStringLiteral("1A10F0E2-7C11-4B0D-9E55-000000000001"),
-             QStringLiteral("IMG_0001.HEIC"), QStringLiteral("image/heic"),
-             QStringLiteral("public.heic"), Media::Heic, true, true},
-            {2, QStringLiteral("2B11A1C3-8D22-4C1E-8F66-000000000002"),
-             QStringLiteral("IMG_0002.JPG"), QStringLiteral("image/jpeg"),
-             QStringLiteral("public.jpeg"), Media::Jpeg},
-            {3, QStringLiteral("3C12B2D4-9E33-4D2F-9077-000000000003"),
-             QStringLiteral("Saturday.mp4"), QStringLiteral("video/mp4"),
-             QStringLiteral("public.mpeg-4"), Media::Mp4},
-            {4, QStringLiteral("4D13C3E5-AF44-4E30-A188-000000000004"),
-             QStringLiteral("Audio Message.caf"), QStringLiteral("audio/x-caf"),
-             QStringLiteral("com.apple.coreaudio-format"), Media::Caf},
-            {5, QStringLiteral("5E14D4F6-B055-4F41-B299-000000000005"), QStringLiteral("Menu.pdf"),
-             QStringLiteral("application/pdf"), QStringLiteral("com.adobe.pdf"), Media::Pdf},
-            // Offloaded to iCloud: named in the database, absent from the backup.
-            {6, QStringLiteral("6F15E507-C166-4052-C3AA-000000000006"),
-             QStringLiteral("IMG_0006.JPG"), QStringLiteral("image/jpeg"),
-             QStringLiteral("public.jpeg"), Media::Jpeg, false}};
+    return {
+        {1, QStringLiteral("1A10F0E2-7C11-4B0D-9E55-000000000001"), QStringLiteral("IMG_0001.HEIC"),
+         QStringLiteral("image/heic"), QStringLiteral("public.heic"), Media::Heic, true, true},
+        {2, QStringLiteral("2B11A1C3-8D22-4C1E-8F66-000000000002"), QStringLiteral("IMG_0002.JPG"),
+         QStringLiteral("image/jpeg"), QStringLiteral("public.jpeg"), Media::Jpeg},
+        {3, QStringLiteral("3C12B2D4-9E33-4D2F-9077-000000000003"), QStringLiteral("Saturday.mp4"),
+         QStringLiteral("video/mp4"), QStringLiteral("public.mpeg-4"), Media::Mp4},
+        {4, QStringLiteral("4D13C3E5-AF44-4E30-A188-000000000004"),
+         QStringLiteral("Audio Message.caf"), QStringLiteral("audio/x-caf"),
+         QStringLiteral("com.apple.coreaudio-format"), Media::Caf},
+        {5, QStringLiteral("5E14D4F6-B055-4F41-B299-000000000005"), QStringLiteral("Menu.pdf"),
+         QStringLiteral("application/pdf"), QStringLiteral("com.adobe.pdf"), Media::Pdf},
+        // Offloaded to iCloud: named in the database, absent from the backup.
+        {6, QStringLiteral("6F15E507-C166-4052-C3AA-000000000006"), QStringLiteral("IMG_0006.JPG"),
+         QStringLiteral("image/jpeg"), QStringLiteral("public.jpeg"), Media::Jpeg, false}};
 }
 
 std::vector<Message> messages()
@@ -389,67 +386,206 @@ std::vector<Message> messages()
     std::vector<Message> m;
     const auto add = [&m](Message msg) { m.push_back(std::move(msg)); };
     // Chat 1, SMS.
-    add({.chat = 1, .guid = "C1-0001", .text = QStringLiteral("晚上一起吃饭吗？"),
-         .body = Body::Both, .handle = 1, .service = sms, .at = 0});
-    add({.chat = 1, .guid = "C1-0002", .text = QStringLiteral("好的，七点见 😊"), .handle = 1,
-         .fromMe = true, .service = sms, .at = 60});
-    add({.chat = 1, .guid = "C1-0003", .text = kObject, .body = Body::BodyOnly, .handle = 1,
-         .service = sms, .at = 120, .attachments = {1}, .current = true});
-    add({.chat = 1, .guid = "C1-0004", .text = QStringLiteral("Looks great! Where was that?"),
-         .body = Body::BodyOnly, .handle = 1, .fromMe = true, .service = sms, .at = 180,
+    add({.chat = 1,
+         .guid = "C1-0001",
+         .text = QStringLiteral("晚上一起吃饭吗？"),
+         .body = Body::Both,
+         .handle = 1,
+         .service = sms,
+         .at = 0});
+    add({.chat = 1,
+         .guid = "C1-0002",
+         .text = QStringLiteral("好的，七点见 😊"),
+         .handle = 1,
+         .fromMe = true,
+         .service = sms,
+         .at = 60});
+    add({.chat = 1,
+         .guid = "C1-0003",
+         .text = kObject,
+         .body = Body::BodyOnly,
+         .handle = 1,
+         .service = sms,
+         .at = 120,
+         .attachments = {1},
+         .current = true});
+    add({.chat = 1,
+         .guid = "C1-0004",
+         .text = QStringLiteral("Looks great! Where was that?"),
+         .body = Body::BodyOnly,
+         .handle = 1,
+         .fromMe = true,
+         .service = sms,
+         .at = 180,
          .edited = true});
-    add({.chat = 1, .guid = "C1-0005", .text = kObject, .body = Body::BodyOnly, .handle = 1,
-         .fromMe = true, .service = sms, .at = 240, .attachments = {2}});
-    add({.chat = 1, .guid = "C1-0006", .text = QStringLiteral("Loved an image"), .handle = 1,
-         .service = sms, .at = 300, .associatedType = 2000, .associatedGuid = "p:0/C1-0005"});
+    add({.chat = 1,
+         .guid = "C1-0005",
+         .text = kObject,
+         .body = Body::BodyOnly,
+         .handle = 1,
+         .fromMe = true,
+         .service = sms,
+         .at = 240,
+         .attachments = {2}});
+    add({.chat = 1,
+         .guid = "C1-0006",
+         .text = QStringLiteral("Loved an image"),
+         .handle = 1,
+         .service = sms,
+         .at = 300,
+         .associatedType = 2000,
+         .associatedGuid = "p:0/C1-0005"});
     // Chat 2, iMessage.
-    add({.chat = 2, .guid = "C2-0001", .text = kObject + QStringLiteral("Here is the video"),
-         .body = Body::BodyOnly, .handle = 2, .service = im, .at = 1000, .attachments = {3}});
-    add({.chat = 2, .guid = "C2-0002", .text = kObject, .body = Body::BodyOnly, .handle = 2,
-         .fromMe = true, .service = im, .at = 1060, .attachments = {4}});
-    add({.chat = 2, .guid = "C2-0003", .body = Body::None, .handle = 2, .service = im,
-         .at = 1120, .unsent = true, .current = true});
-    add({.chat = 2, .guid = "C2-0004", .text = kObject + kObject, .body = Body::BodyOnly,
-         .handle = 2, .service = im, .at = 1180, .attachments = {5, 6}});
-    add({.chat = 2, .guid = "C2-0005", .text = QStringLiteral("Danke, bis morgen!"), .handle = 2,
-         .fromMe = true, .service = im, .at = 1240});
+    add({.chat = 2,
+         .guid = "C2-0001",
+         .text = kObject + QStringLiteral("Here is the video"),
+         .body = Body::BodyOnly,
+         .handle = 2,
+         .service = im,
+         .at = 1000,
+         .attachments = {3}});
+    add({.chat = 2,
+         .guid = "C2-0002",
+         .text = kObject,
+         .body = Body::BodyOnly,
+         .handle = 2,
+         .fromMe = true,
+         .service = im,
+         .at = 1060,
+         .attachments = {4}});
+    add({.chat = 2,
+         .guid = "C2-0003",
+         .body = Body::None,
+         .handle = 2,
+         .service = im,
+         .at = 1120,
+         .unsent = true,
+         .current = true});
+    add({.chat = 2,
+         .guid = "C2-0004",
+         .text = kObject + kObject,
+         .body = Body::BodyOnly,
+         .handle = 2,
+         .service = im,
+         .at = 1180,
+         .attachments = {5, 6}});
+    add({.chat = 2,
+         .guid = "C2-0005",
+         .text = QStringLiteral("Danke, bis morgen!"),
+         .handle = 2,
+         .fromMe = true,
+         .service = im,
+         .at = 1240});
     // Chat 3, a named group.
-    add({.chat = 3, .guid = "C3-0001", .body = Body::None, .fromMe = true, .service = im,
-         .at = 2000, .itemType = 1, .groupAction = 0, .otherHandle = 5});
-    add({.chat = 3, .guid = "C3-0002", .body = Body::None, .fromMe = true, .service = im,
-         .at = 2010, .itemType = 2, .groupTitle = kGroupName});
-    add({.chat = 3, .guid = "C3-0003", .text = QStringLiteral("<script>alert('text')</script>"),
-         .body = Body::Both, .handle = 6, .service = im, .at = 2020});
-    add({.chat = 3, .guid = "C3-0004", .text = QStringLiteral("Wer bringt den Kuchen mit?"),
-         .body = Body::BodyOnly, .handle = 2, .service = im, .at = 2030});
-    add({.chat = 3, .guid = "C3-0005", .text = QStringLiteral("Liked “Wer bringt den Kuchen mit?”"),
-         .handle = 5, .service = im, .at = 2040, .associatedType = 2001,
+    add({.chat = 3,
+         .guid = "C3-0001",
+         .body = Body::None,
+         .fromMe = true,
+         .service = im,
+         .at = 2000,
+         .itemType = 1,
+         .groupAction = 0,
+         .otherHandle = 5});
+    add({.chat = 3,
+         .guid = "C3-0002",
+         .body = Body::None,
+         .fromMe = true,
+         .service = im,
+         .at = 2010,
+         .itemType = 2,
+         .groupTitle = kGroupName});
+    add({.chat = 3,
+         .guid = "C3-0003",
+         .text = QStringLiteral("<script>alert('text')</script>"),
+         .body = Body::Both,
+         .handle = 6,
+         .service = im,
+         .at = 2020});
+    add({.chat = 3,
+         .guid = "C3-0004",
+         .text = QStringLiteral("Wer bringt den Kuchen mit?"),
+         .body = Body::BodyOnly,
+         .handle = 2,
+         .service = im,
+         .at = 2030});
+    add({.chat = 3,
+         .guid = "C3-0005",
+         .text = QStringLiteral("Liked “Wer bringt den Kuchen mit?”"),
+         .handle = 5,
+         .service = im,
+         .at = 2040,
+         .associatedType = 2001,
          .associatedGuid = "p:0/C3-0004"});
-    add({.chat = 3, .guid = "C3-0006", .text = QStringLiteral("Laughed at “Wer bringt…”"),
-         .handle = 6, .service = im, .at = 2050, .associatedType = 2003,
+    add({.chat = 3,
+         .guid = "C3-0006",
+         .text = QStringLiteral("Laughed at “Wer bringt…”"),
+         .handle = 6,
+         .service = im,
+         .at = 2050,
+         .associatedType = 2003,
          .associatedGuid = "p:0/C3-0004"});
-    add({.chat = 3, .guid = "C3-0007", .text = QStringLiteral("Removed a laugh from “Wer…”"),
-         .handle = 6, .service = im, .at = 2060, .associatedType = 3003,
+    add({.chat = 3,
+         .guid = "C3-0007",
+         .text = QStringLiteral("Removed a laugh from “Wer…”"),
+         .handle = 6,
+         .service = im,
+         .at = 2060,
+         .associatedType = 3003,
          .associatedGuid = "p:0/C3-0004"});
-    add({.chat = 3, .guid = "C3-0008", .text = QStringLiteral("Reacted 🎂 to “Wer bringt…”"),
-         .fromMe = true, .service = im, .at = 2070, .associatedType = 2006,
-         .associatedGuid = "p:0/C3-0004", .emoji = QStringLiteral("🎂"), .current = true});
+    add({.chat = 3,
+         .guid = "C3-0008",
+         .text = QStringLiteral("Reacted 🎂 to “Wer bringt…”"),
+         .fromMe = true,
+         .service = im,
+         .at = 2070,
+         .associatedType = 2006,
+         .associatedGuid = "p:0/C3-0004",
+         .emoji = QStringLiteral("🎂"),
+         .current = true});
     // Aimed at a message of chat 1: dropped in this conversation.
-    add({.chat = 3, .guid = "C3-0009", .text = QStringLiteral("Disliked a message"), .handle = 2,
-         .service = im, .at = 2080, .associatedType = 2002, .associatedGuid = "bp:C1-0001"});
-    add({.chat = 3, .guid = "C3-0010", .text = QStringLiteral("Ich!"), .fromMe = true,
-         .service = im, .at = 2090});
+    add({.chat = 3,
+         .guid = "C3-0009",
+         .text = QStringLiteral("Disliked a message"),
+         .handle = 2,
+         .service = im,
+         .at = 2080,
+         .associatedType = 2002,
+         .associatedGuid = "bp:C1-0001"});
+    add({.chat = 3,
+         .guid = "C3-0010",
+         .text = QStringLiteral("Ich!"),
+         .fromMe = true,
+         .service = im,
+         .at = 2090});
     // Chat 4, a group without a name.
-    add({.chat = 4, .guid = "C4-0001", .text = QStringLiteral("Are we still on for Friday?"),
-         .body = Body::BodyOnly, .handle = 4, .service = im, .at = 3000});
-    add({.chat = 4, .guid = "C4-0002", .text = QStringLiteral("Yes"), .fromMe = true,
-         .service = im, .at = 3060});
+    add({.chat = 4,
+         .guid = "C4-0001",
+         .text = QStringLiteral("Are we still on for Friday?"),
+         .body = Body::BodyOnly,
+         .handle = 4,
+         .service = im,
+         .at = 3000});
+    add({.chat = 4,
+         .guid = "C4-0002",
+         .text = QStringLiteral("Yes"),
+         .fromMe = true,
+         .service = im,
+         .at = 3060});
     // Chat 5, SMS from someone in no address book.
-    add({.chat = 5, .guid = "C5-0001", .text = QStringLiteral("Your code is 123456"),
-         .handle = 3, .service = sms, .at = 4000});
+    add({.chat = 5,
+         .guid = "C5-0001",
+         .text = QStringLiteral("Your code is 123456"),
+         .handle = 3,
+         .service = sms,
+         .at = 4000});
     // Written last, dated between the first two of chat 1: order is by date, not by row.
-    add({.chat = 1, .guid = "C1-0007", .text = QStringLiteral("Bring an umbrella"),
-         .body = Body::Both, .handle = 1, .service = sms, .at = 30});
+    add({.chat = 1,
+         .guid = "C1-0007",
+         .text = QStringLiteral("Bring an umbrella"),
+         .body = Body::Both,
+         .handle = 1,
+         .service = sms,
+         .at = 30});
     return m;
 }
 
@@ -496,8 +632,9 @@ Sample modernSms(Era era)
                 continue;
             const QByteArray content = medium(a.media);
             const QString path = a.relativePath();
-            insert({a.id, a.guid, storedDate(era, base), QLatin1String(current ? "~/" : "/var/mobile/") + path,
-                    a.uti, a.mime, a.name, content.size()});
+            insert({a.id, a.guid, storedDate(era, base),
+                    QLatin1String(current ? "~/" : "/var/mobile/") + path, a.uti, a.mime, a.name,
+                    content.size()});
             if (a.present)
                 sample.files.push_back({path, content});
             else
@@ -590,13 +727,13 @@ Sample ios5Sms()
         "data BLOB, part_id INTEGER, content_id TEXT, content_loc TEXT, content_type TEXT, "
         "height INTEGER, version INTEGER, flags INTEGER, headers BLOB)"));
     {
-        auto group = b.insert(QStringLiteral(
-            "INSERT INTO msg_group (ROWID, type, newest_message, unread_count) VALUES (?, ?, ?, 0)"));
+        auto group = b.insert(QStringLiteral("INSERT INTO msg_group (ROWID, type, newest_message, "
+                                             "unread_count) VALUES (?, ?, ?, 0)"));
         group({1, 0, 3});
         group({2, 1, 5});
         group({3, 0, 7});
-        auto member = b.insert(
-            QStringLiteral("INSERT INTO group_member (group_id, address, country) VALUES (?, ?, ?)"));
+        auto member = b.insert(QStringLiteral(
+            "INSERT INTO group_member (group_id, address, country) VALUES (?, ?, ?)"));
         member({1, QStringLiteral("13800138000"), QStringLiteral("cn")});
         member({2, QStringLiteral("+49 30 1234567"), QStringLiteral("de")});
         member({2, QStringLiteral("+14155550123"), QStringLiteral("us")});
@@ -614,8 +751,8 @@ Sample ios5Sms()
     insert({2, QStringLiteral("13800138000"), base + 120, QStringLiteral("Happy new year!"), 3, 1,
             kNull, kNull, kNull, 0, 0});
     insert({3, QStringLiteral("13800138000"), base + 600, kNull, 2, 1, kNull, kNull, kNull, 0, 0});
-    insert({4, QStringLiteral("+49 30 1234567"), base + 3600, QStringLiteral("Wer kommt heute?"),
-            2, 2, kNull, kNull, kNull, 0, 0});
+    insert({4, QStringLiteral("+49 30 1234567"), base + 3600, QStringLiteral("Wer kommt heute?"), 2,
+            2, kNull, kNull, kNull, 0, 0});
     insert({5, kNull, base + 3700, QStringLiteral("Ich komme um acht"), 3, 2, kNull, kNull, kNull,
             0, 0});
     insert({6, kNull, base + 7200, QStringLiteral("Hi from iMessage"), 0, 3,
@@ -628,7 +765,8 @@ Sample ios5Sms()
         "INSERT INTO msg_pieces (message_id, data, part_id, content_id, content_loc, "
         "content_type, flags) VALUES (?, ?, ?, ?, ?, ?, 0)"));
     piece({3, QByteArray("<smil><body><par><img src=\"IMG_0100.jpg\"/></par></body></smil>"), 0,
-           QStringLiteral("<smil>"), QStringLiteral("smil.xml"), QStringLiteral("application/smil")});
+           QStringLiteral("<smil>"), QStringLiteral("smil.xml"),
+           QStringLiteral("application/smil")});
     piece({3, QByteArray("Look at this"), 1, QStringLiteral("<text0>"),
            QStringLiteral("text_0.txt"), QStringLiteral("text/plain")});
     piece({3, medium(Media::Jpeg), 2, QStringLiteral("<img0>"), QStringLiteral("IMG_0100.jpg"),
@@ -674,9 +812,9 @@ Sample longConversation(int count)
         const bool withFile = i % 50 == 0;
         const QString guid = QStringLiteral("L-%1").arg(i);
         const QString text =
-            withFile ? kObject
-                     : QStringLiteral("Message %1: the quick brown fox jumps over the lazy dog")
-                           .arg(i);
+            withFile
+                ? kObject
+                : QStringLiteral("Message %1: the quick brown fox jumps over the lazy dog").arg(i);
         const bool bodyOnly = i % 3 == 0 || withFile;
         const qint64 date = (base + i) * 1000000000LL;
         insert({++row, guid, bodyOnly ? kNull : QVariant(text), QVariant(attributedBodyFor(text)),
@@ -684,21 +822,22 @@ Sample longConversation(int count)
         join({row, date});
         if (withFile) {
             const QString name = QStringLiteral("IMG_%1.JPG").arg(i, 6, 10, QLatin1Char('0'));
-            const QString path =
-                kAttachments + QStringLiteral("%1/%2/L-%3/").arg(i % 100, 2, 10, QLatin1Char('0'))
-                                   .arg(i % 16, 2, 16, QLatin1Char('0'))
-                                   .arg(i) +
-                name;
-            attachment({i / 50, QStringLiteral("LA-%1").arg(i), QStringLiteral("~/") + path,
-                        name, jpeg.size()});
+            const QString path = kAttachments +
+                                 QStringLiteral("%1/%2/L-%3/")
+                                     .arg(i % 100, 2, 10, QLatin1Char('0'))
+                                     .arg(i % 16, 2, 16, QLatin1Char('0'))
+                                     .arg(i) +
+                                 name;
+            attachment({i / 50, QStringLiteral("LA-%1").arg(i), QStringLiteral("~/") + path, name,
+                        jpeg.size()});
             attach({row, i / 50});
             sample.files.push_back({path, jpeg});
         }
         if (i % 20 == 0) {
             const qint64 reactionDate = date + 500000000LL;
             insert({++row, QStringLiteral("LR-%1").arg(i), QStringLiteral("Loved a message"),
-                    kNullBlob, reactionDate, i % 40 == 0 ? 0 : 1, 0,
-                    QStringLiteral("p:0/") + guid, 2000});
+                    kNullBlob, reactionDate, i % 40 == 0 ? 1 : 0, 0, QStringLiteral("p:0/") + guid,
+                    2000});
             join({row, reactionDate});
         }
     }

@@ -45,16 +45,16 @@ struct File
 struct Sample
 {
     QByteArray db;
-    std::vector<File> files;   // the attachments the backup holds
-    QStringList missingFiles;  // attachments the database names but the backup lacks
+    std::vector<File> files;  // the attachments the backup holds
+    QStringList missingFiles; // attachments the database names but the backup lacks
 };
 
 // The database of era and its attachments. Media are made with ffmpeg and heif-enc.
 Sample sms(Era era);
 
 // One conversation (chat 1, with "+8613800138000") of count messages, seconds apart, every
-// 50th with a JPEG attachment and every 20th
-// answered by a reaction. Nanosecond dates, text in attributedBody only on every third row.
+// 50th with a JPEG attachment, every 20th loved (by me on every 40th, else by the other side).
+// Nanosecond dates; text in attributedBody only on every third row and on the pictures.
 Sample longConversation(int count);
 
 // The era's database at Library/SMS/sms.db and its attachments, as a backup holds them.

@@ -116,6 +116,28 @@ QByteArray sms(int extraMessages)
         "is_finished INTEGER DEFAULT 0, is_from_me INTEGER DEFAULT 0, is_read INTEGER DEFAULT 0, "
         "cache_has_attachments INTEGER DEFAULT 0)"));
     b.exec(QStringLiteral("CREATE INDEX message_idx_handle ON message(handle_id, date)"));
+    // The conversations: one chat per correspondent and a group without a name.
+    b.exec(QStringLiteral(
+        "CREATE TABLE chat (ROWID INTEGER PRIMARY KEY AUTOINCREMENT, guid TEXT UNIQUE NOT NULL, "
+        "style INTEGER, state INTEGER, account_id TEXT, properties BLOB, chat_identifier TEXT, "
+        "service_name TEXT, room_name TEXT, account_login TEXT, is_archived INTEGER DEFAULT 0, "
+        "last_addressed_handle TEXT, display_name TEXT, group_id TEXT)"));
+    b.exec(QStringLiteral("CREATE TABLE chat_handle_join (chat_id INTEGER, handle_id INTEGER, "
+                          "UNIQUE(chat_id, handle_id))"));
+    b.exec(QStringLiteral("CREATE TABLE chat_message_join (chat_id INTEGER, message_id INTEGER, "
+                          "PRIMARY KEY (chat_id, message_id))"));
+    b.insert(QStringLiteral("INSERT INTO chat (ROWID, guid, style, chat_identifier, service_name) "
+                            "VALUES (?, ?, ?, ?, ?)"),
+             {{1, QStringLiteral("SMS;-;+8613800138000"), 45, QStringLiteral("+8613800138000"),
+               QStringLiteral("SMS")},
+              {2, QStringLiteral("SMS;-;+14155550123"), 45, QStringLiteral("+14155550123"),
+               QStringLiteral("SMS")},
+              {3, QStringLiteral("iMessage;-;zoe.mueller@example.de"), 45,
+               QStringLiteral("zoe.mueller@example.de"), QStringLiteral("iMessage")},
+              {4, QStringLiteral("iMessage;+;chat480313"), 43, QStringLiteral("chat480313"),
+               QStringLiteral("iMessage")}});
+    b.exec(QStringLiteral("INSERT INTO chat_handle_join VALUES (1, 1), (2, 2), (3, 3), (4, 1), "
+                          "(4, 3)"));
     b.insert(QStringLiteral("INSERT INTO handle (ROWID, id, country, service) VALUES (?, ?, ?, ?)"),
              {{1, QStringLiteral("+8613800138000"), QStringLiteral("cn"), QStringLiteral("SMS")},
               {2, QStringLiteral("+14155550123"), QStringLiteral("us"), QStringLiteral("SMS")},
@@ -140,6 +162,9 @@ QByteArray sms(int extraMessages)
               // Sent to a group chat: no handle, so no row in the table.
               {QStringLiteral("A1F0C3E2-0007"), QStringLiteral("See you all tomorrow"), 0,
                QStringLiteral("iMessage"), 450000000, 1, 0}});
+    // Each message in its handle's chat, the one without a handle in the group.
+    b.exec(QStringLiteral("INSERT INTO chat_message_join SELECT CASE WHEN handle_id = 0 THEN 4 "
+                          "ELSE handle_id END, ROWID FROM message"));
     if (extraMessages > 0) {
         QSqlQuery q(b.database());
         if (!q.prepare(insert))
@@ -157,6 +182,8 @@ QByteArray sms(int extraMessages)
             if (!q.exec())
                 fail(q.lastError().text());
         }
+        b.exec(QStringLiteral("INSERT INTO chat_message_join SELECT handle_id, ROWID FROM "
+                              "message WHERE guid LIKE 'B2E1D4F3-%'"));
     }
     return b.finish();
 }
@@ -333,7 +360,9 @@ QStringList smsWalStatements()
                            "460000000, 0)"),
             QStringLiteral("INSERT INTO message (guid, text, handle_id, service, date, is_from_me) "
                            "VALUES ('A1F0C3E2-0009', 'Newest of all, also in the log', 3, "
-                           "'iMessage', 460000100, 1)")};
+                           "'iMessage', 460000100, 1)"),
+            QStringLiteral("INSERT INTO chat_message_join SELECT handle_id, ROWID FROM message "
+                           "WHERE guid IN ('A1F0C3E2-0008', 'A1F0C3E2-0009')")};
 }
 
 } // namespace PhoneDatabases

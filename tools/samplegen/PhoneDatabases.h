@@ -9,7 +9,7 @@ class SampleBackup;
 // columns the viewer reads, plus a few neighbours), each returned as the bytes of its file.
 // Their rows exercise the record tables: non-ASCII names, NULLs, a text with a comma and a line
 // break, a person with two phone numbers, a call without an address-book person, a message
-// dated 0, a message without a handle.
+// dated 0, a message without a handle (sent to a group chat of sms.db's chat tables).
 namespace PhoneDatabases {
 
 // extraMessages generated messages follow the fixed ones (for benchmarks).

@@ -347,15 +347,17 @@ void TFormMessages::serve(QWebEngineUrlRequestJob* job)
         const int first = std::max(0, count - kPage);
         reply(job, html,
               messagesPageShell(conversationTitle(m_shown, m_names), m_renderer->range(first, count),
-                                first, urlOf(QStringLiteral("range")), m_nonce)
+                                first, count, urlOf(QStringLiteral("range")), m_nonce)
                   .toUtf8());
-    } else if (parts.size() == 2 && parts[0] == QLatin1String("range")) {
-        const int end = parts[1].toInt(&okA);
-        if (!okA || end < 0) {
+    } else if (parts.size() == 3 && parts[0] == QLatin1String("range")) {
+        const int a = parts[1].toInt(&okA);
+        const int b = parts[2].toInt(&okB);
+        // No more than the page ever asks for at once.
+        if (!okA || !okB || a < 0 || b < a || b - a > kPage) {
             job->fail(QWebEngineUrlRequestJob::UrlInvalid);
             return;
         }
-        reply(job, html, m_renderer->range(end - kPage, end).toUtf8());
+        reply(job, html, m_renderer->range(a, b).toUtf8());
     } else if (parts.size() == 3 && parts[0] == QLatin1String("picture")) {
         const int m = parts[1].toInt(&okA);
         const int a = parts[2].toInt(&okB);

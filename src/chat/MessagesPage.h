@@ -74,11 +74,11 @@ private:
     mutable QSet<QString> m_webLinks; // addresses made links so far
 };
 
-// The page the view loads first: style, the newest entries (those of [first, count)), and the
-// script that asks rangeUrl + "/<n>" for the entries before index n as the user scrolls up.
-// nonce is the page's one allowed script.
+// The page the view loads first: style, the newest entries (those of [first, total)), and the
+// script that asks rangeUrl + "/<a>/<b>" for the entries of [a, b) as the user scrolls, keeping
+// a window of a few pages on the page. nonce is the page's one allowed script.
 QString messagesPageShell(const QString& title, const QString& newestEntries, int first,
-                          const QString& rangeUrl, const QString& nonce);
+                          int total, const QString& rangeUrl, const QString& nonce);
 
 // A page for an export: style and all entries, no script.
 QString messagesExportPage(const QString& title, const QString& entries);

@@ -110,7 +110,7 @@ void TestMessagesPage::hostileTextStaysText()
     QVERIFY2(doc.toPlainText().contains(body), qPrintable(doc.toPlainText()));
     QVERIFY(doc.toPlainText().contains(sender));
 
-    const QString page = messagesPageShell(conversationTitle(c, m_names), html, 0,
+    const QString page = messagesPageShell(conversationTitle(c, m_names), html, 0, 1,
                                            QStringLiteral("ferrowick-messages://c/1/range"),
                                            QStringLiteral("n0nce"));
     QCOMPARE(page.count(QStringLiteral("<script")), 1);
@@ -272,11 +272,11 @@ void TestMessagesPage::rangesCoverEveryEntryOnce()
 
 void TestMessagesPage::pageShellCarriesItsScriptOnly()
 {
-    const QString page = messagesPageShell(QStringLiteral("T"), QStringLiteral("<div>x</div>"), 734,
+    const QString page = messagesPageShell(QStringLiteral("T"), QStringLiteral("<div>x</div>"), 734, 1234,
                                            QStringLiteral("ferrowick-messages://conversation/3/range"),
                                            QStringLiteral("abc"));
     QVERIFY(page.contains(QStringLiteral("script-src 'nonce-abc'")));
-    QVERIFY(page.contains(QStringLiteral("var first=734,")));
+    QVERIFY(page.contains(QStringLiteral("var first=734,last=1234,total=1234,")));
     QVERIFY(page.contains(QStringLiteral("url='ferrowick-messages://conversation/3/range'")));
     const QString exported = messagesExportPage(QStringLiteral("T"), QStringLiteral("<div>x</div>"));
     QVERIFY(!exported.contains(QStringLiteral("<script")));

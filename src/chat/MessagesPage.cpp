@@ -325,7 +325,7 @@ QString messagesPageShell(const QString& title, const QString& newestEntries, in
     // a small page. What the user sees stays in place as entries come and go.
     static const QString script = QStringLiteral(R"(
 (function(){
-var first=%1,last=%2,total=%2,busy=false,url=%3,page=500,keep=1500,margin=1500;
+var first=%1,last=%2,total=%2,busy=false,url=%3,page=500,keep=1000,margin=1500;
 var list=document.getElementById('list'),more=document.getElementById('more'),root=document.documentElement;
 function mark(){document.body.dataset.first=first;document.body.dataset.last=last;more.style.display=first>0?'':'none';}
 function entries(){return list.querySelectorAll(':scope > .m, :scope > .ev');}

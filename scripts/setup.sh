@@ -14,6 +14,7 @@ packages=(
     xvfb xauth ffmpeg sqlite3 dbus-daemon
     libopencore-amrnb-dev
     qt6-translations-l10n cmark-gfm librsvg2-bin
+    zlib1g-dev python3-vobject
     "$@"
 )
 # The SILK voice decoder runs on Node.js; install Debian's only when no node is present

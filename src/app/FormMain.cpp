@@ -16,6 +16,7 @@
 #include "media/FormPhoto.h"
 #include "media/FormRecording.h"
 #include "media/MediaFiles.h"
+#include "media/VoiceMemos.h"
 #include "tables/PersonalDataTables.h"
 #include "util/Error.h"
 #include "util/EventPump.h"
@@ -36,6 +37,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QScopeGuard>
+#include <QSet>
 #include <QScopedValueRollback>
 #include <QScreen>
 #include <QStackedWidget>
@@ -505,6 +507,7 @@ void TFormMain::LoadBackup()
     m_loadedBackupPath = info->FBackupPath;
 
     const TManifestInfo manifest = ReadManifestInfo(m_loadedBackupPath);
+    m_productVersion = manifest.productVersion;
     auto copies = std::make_unique<TStoredCopies>(m_loadedBackupPath);
     switch (encryptionScheme(m_loadedBackupPath, manifest)) {
     case TEncryptionScheme::esNone:
@@ -699,12 +702,14 @@ void TFormMain::actSmsUpdate()
 
 void TFormMain::actCallHisUpdate()
 {
-    actCallHis->setEnabled(!FcallHistoryDbFile.isEmpty());
+    // Also where the phone left the call history out: the click says why it is missing.
+    actCallHis->setEnabled(!FcallHistoryDbFile.isEmpty() || !FcallRecordsDbFile.isEmpty() ||
+                           callHistoryLeftOut());
 }
 
 void TFormMain::actNotesUpdate()
 {
-    actNotes->setEnabled(!FnotesDbFile.isEmpty());
+    actNotes->setEnabled(!FnotesDbFile.isEmpty() || !FnoteStoreDbFile.isEmpty());
 }
 
 void TFormMain::actCalendarUpdate()
@@ -724,7 +729,8 @@ void TFormMain::actCameraUpdate()
 
 void TFormMain::actRecordingUpdate()
 {
-    actRecording->setEnabled(!FRecordingDb.isEmpty());
+    actRecording->setEnabled(!FRecordingDb.isEmpty() || !FvoiceMemosDbFile.isEmpty() ||
+                             !FVoiceMemoFiles.isEmpty());
 }
 
 void TFormMain::actWechatUpdate()
@@ -740,24 +746,68 @@ void TFormMain::actSmsExecute()
     showSmsTable(m_dm, readableDatabase(FsmsDbFile), this);
 }
 
+bool TFormMain::hasReadable(const QString& Key)
+{
+    return !Key.isEmpty() && FStoredCopies && FStoredCopies->hasReadableCopy(Key);
+}
+
+bool TFormMain::callHistoryLeftOut() const
+{
+    if (!FStoredCopies || FStoredCopies->isEncrypted() || m_productVersion.isEmpty())
+        return false;
+    return m_productVersion.section(QLatin1Char('.'), 0, 0).toInt() >= 13;
+}
+
 void TFormMain::actCallHisExecute()
 {
-    showCallHistoryTable(m_dm, readableDatabase(FcallHistoryDbFile),
-                         readableDatabase(FcontactsDbFile), this);
+    // Names come from the address book where it can be read; the calls are shown without.
+    const QString contacts =
+        hasReadable(FcontactsDbFile) ? readableDatabase(FcontactsDbFile) : QString();
+    if (hasReadable(FcallRecordsDbFile)) {
+        showCallRecordsTable(m_dm, readableDatabase(FcallRecordsDbFile), contacts, this);
+        return;
+    }
+    if (hasReadable(FcallHistoryDbFile)) {
+        showCallHistoryTable(m_dm, readableDatabase(FcallHistoryDbFile), contacts, this);
+        return;
+    }
+    if (FcallRecordsDbFile.isEmpty() && FcallHistoryDbFile.isEmpty() && callHistoryLeftOut()) {
+        ShowMessage(QStringLiteral("This backup is not encrypted. iPhones with iOS 13 or later "
+                                   "put their call history only into encrypted backups: make an "
+                                   "encrypted backup to see it."));
+        return;
+    }
+    ShowMessage(QStringLiteral("This backup does not contain the call history."));
 }
 
 void TFormMain::actNotesExecute()
 {
+    if (hasReadable(FnoteStoreDbFile)) {
+        showNoteStoreTable(m_dm, readableDatabase(FnoteStoreDbFile), this);
+        return;
+    }
+    if (!hasReadable(FnotesDbFile)) {
+        ShowMessage(QStringLiteral("This backup does not contain the notes."));
+        return;
+    }
     showNotesTable(m_dm, readableDatabase(FnotesDbFile), this);
 }
 
 void TFormMain::actCalendarExecute()
 {
+    if (!hasReadable(FcalendarDbFile)) {
+        ShowMessage(QStringLiteral("This backup does not contain the calendar."));
+        return;
+    }
     showCalendarTable(m_dm, readableDatabase(FcalendarDbFile), this);
 }
 
 void TFormMain::actContactExecute()
 {
+    if (!hasReadable(FcontactsDbFile)) {
+        ShowMessage(QStringLiteral("This backup does not contain the contacts."));
+        return;
+    }
     showContactTable(m_dm, readableDatabase(FcontactsDbFile), this);
 }
 
@@ -848,14 +898,81 @@ void TFormMain::actRecordingExecute()
     QTreeWidgetItem* media = FindNode(topLevelNodes(), QStringLiteral("Media"));
     QTreeWidgetItem* folder =
         media ? FindNode(childrenOf(media), QStringLiteral("Recordings")) : nullptr;
-    if (!folder)
+    const bool voiceMemos = !FvoiceMemosDbFile.isEmpty() || !FVoiceMemoFiles.isEmpty();
+    if (!folder && !voiceMemos)
         return;
     std::vector<TExportFile> list;
     const auto freeList = qScopeGuard([&list] { FreeExportList(list); });
     m_keylessFiles = 0;
-    CollectRecordings(childrenOf(folder), list);
+    if (folder)
+        CollectRecordings(childrenOf(folder), list);
+    // The old recordings' lines are their file names; the Voice Memos' their titles.
+    QStringList captions;
+    for (const TExportFile& file : list)
+        captions << phoneFileName(file);
+    if (voiceMemos)
+        collectVoiceMemos(list, captions);
     reportKeylessFiles();
-    ShowRecordingForm(list, this, [this](const QString& file) { return readableMedia(file); });
+    if (list.empty() && !folder) {
+        ShowMessage(QStringLiteral("This backup does not contain the voice memos."));
+        return;
+    }
+    ShowRecordingForm(
+        list, this, [this](const QString& file) { return readableMedia(file); }, captions);
+}
+
+void TFormMain::collectVoiceMemos(std::vector<TExportFile>& list, QStringList& captions)
+{
+    std::vector<TVoiceMemo> memos;
+    if (hasReadable(FvoiceMemosDbFile))
+        memos = readVoiceMemos(readableDatabase(FvoiceMemosDbFile));
+    // Files the database does not describe (or no database at all) are listed by their names.
+    QSet<QString> described;
+    for (const TVoiceMemo& memo : memos)
+        described.insert(memo.fileName);
+    QStringList others;
+    for (auto it = FVoiceMemoFiles.cbegin(); it != FVoiceMemoFiles.cend(); ++it) {
+        const QString suffix = QFileInfo(it.key()).suffix().toLower();
+        if (!described.contains(it.key()) &&
+            QStringList{"m4a", "qta", "caf", "aac", "wav", "mp3"}.contains(suffix))
+            others << it.key();
+    }
+    others.sort();
+    for (const QString& name : others) {
+        TVoiceMemo memo;
+        memo.fileName = name;
+        memos.push_back(memo);
+    }
+
+    for (const TVoiceMemo& memo : memos) {
+        const auto key = FVoiceMemoFiles.constFind(memo.fileName);
+        if (key == FVoiceMemoFiles.cend())
+            continue; // offloaded to iCloud, or not backed up
+        if (!hasReadable(*key)) {
+            if (FStoredCopies && FStoredCopies->isEncrypted() &&
+                QFileInfo::exists(RealFileName(*key)))
+                ++m_keylessFiles;
+            continue;
+        }
+        std::optional<QString> tag;
+        if (memo.label.isEmpty())
+            tag = mp4TitleTag(readableMedia(RealFileName(*key)));
+        const QString title = memoTitle(memo, tag);
+        TExportFile file;
+        file.srcFile = RealFileName(*key);
+        file.dstFile = FExportPath + memoSaveName(title, memo.fileName);
+        file.parentFolder = QStringLiteral("Recordings");
+        list.push_back(std::move(file));
+        QStringList line{title};
+        if (!memo.date.isEmpty())
+            line << memo.date;
+        if (memo.duration > 0)
+            line << formatDuration(memo.duration);
+        QString caption = line.join(QStringLiteral("    "));
+        if (memo.recentlyDeleted)
+            caption += QLatin1Char(' ') + tr("(Recently Deleted)");
+        captions << caption;
+    }
 }
 void TFormMain::reportKeylessFiles()
 {

@@ -34,6 +34,11 @@ public:
     QString FcalendarDbFile;
     QString FWechatDbFile;
     QString FWechatRoot;
+    // Current iPhones (iOS 8 and later) keep these databases elsewhere and in other formats.
+    QString FcallRecordsDbFile; // Library/CallHistoryDB/CallHistory.storedata
+    QString FnoteStoreDbFile;   // the Notes group container's NoteStore.sqlite
+    QString FvoiceMemosDbFile;  // the Voice Memos group container's Recordings/CloudRecordings.db
+    QHash<QString, QString> FVoiceMemoFiles; // file name in its Recordings/ -> Key
     QStringList FWechatDbs;   // Key of every WeChat account database (MM.sqlite itself)
     QStringList FWechatRoots; // entry k: the tree-path prefix of FWechatDbs[k]'s account
     QHash<QString, QString> FRecordDict; // tree path -> Key; the first record of a path stays

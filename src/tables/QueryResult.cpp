@@ -75,5 +75,5 @@ QVariant QueryResultModel::headerData(int section, Qt::Orientation orientation, 
     if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 ||
         section >= m_result.columns.size())
         return {};
-    return m_result.columns[section];
+    return headerText ? headerText(m_result.columns[section]) : m_result.columns[section];
 }

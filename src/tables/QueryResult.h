@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 class QVariant;
@@ -44,6 +45,8 @@ public:
     explicit QueryResultModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
 
     void setResult(QueryResult result);
+    // The header a column's display name shows as (its translation); the name when unset.
+    std::function<QString(const QString& name)> headerText;
     const QueryResult& result() const { return m_result; }
 
     int rowCount(const QModelIndex& parent = {}) const override;

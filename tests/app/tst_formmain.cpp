@@ -560,9 +560,9 @@ void TestFormMain::wizardOpensRecordTables_data()
     QTest::addColumn<QString>("action");
     QTest::addColumn<QString>("column"); // a column the window must show
     QTest::newRow("SMS") << "actSms" << "Text";
-    QTest::newRow("Call History") << "actCallHis" << "address";
-    QTest::newRow("Notes") << "actNotes" << "ZTITLE";
-    QTest::newRow("Contact") << "actContact" << "value";
+    QTest::newRow("Call History") << "actCallHis" << "Number";
+    QTest::newRow("Notes") << "actNotes" << "Title";
+    QTest::newRow("Contact") << "actContact" << "Phone / E-mail";
 }
 
 void TestFormMain::wizardOpensRecordTables()

@@ -124,7 +124,10 @@ QByteArray vCardOf(const TVCardPerson& p)
                           escaped(p.suffix)));
     addText(out, "NICKNAME", p.nickname);
     if (!p.organization.trimmed().isEmpty() || !p.department.trimmed().isEmpty())
-        addLine(out, QStringLiteral("ORG:%1;%2").arg(escaped(p.organization), escaped(p.department)));
+        addLine(out, p.department.trimmed().isEmpty()
+                         ? QStringLiteral("ORG:") + escaped(p.organization)
+                         : QStringLiteral("ORG:%1;%2").arg(escaped(p.organization),
+                                                           escaped(p.department)));
     addText(out, "TITLE", p.jobTitle);
     if (p.birthday.isValid())
         addLine(out, QStringLiteral("BDAY:") + p.birthday.toString(Qt::ISODate));

@@ -328,21 +328,21 @@ QByteArray cloudRecordings()
         "ZFLAGS INTEGER, ZFOLDER INTEGER, ZDATE TIMESTAMP, ZDURATION FLOAT, ZEVICTIONDATE "
         "TIMESTAMP, ZCUSTOMLABEL VARCHAR, ZCUSTOMLABELFORSORTING VARCHAR, ZENCRYPTEDTITLE VARCHAR, "
         "ZPATH VARCHAR, ZUNIQUEID VARCHAR)"));
-    // 721000000 is 2023-11-05 21:46:40 UTC.
+    // Dates as the files are named, in seconds since 2001 (720872100 is 2023-11-05 10:15:00 UTC).
     b.insert(QStringLiteral("INSERT INTO ZCLOUDRECORDING (Z_PK, Z_ENT, Z_OPT, ZFLAGS, ZDATE, "
                             "ZDURATION, ZEVICTIONDATE, ZCUSTOMLABEL, ZCUSTOMLABELFORSORTING, "
                             "ZENCRYPTEDTITLE, ZPATH, ZUNIQUEID) VALUES (?, 1, 1, 0, ?, ?, ?, ?, "
                             "?, ?, ?, ?)"),
              {// The user's title, with characters no file name may hold.
-              {1, 721000000.0, 1.5, kNull, QStringLiteral("Interview: Zoë / part 1"),
+              {1, 720872100.0, 1.0, kNull, QStringLiteral("Interview: Zoë / part 1"),
                QStringLiteral("Interview: Zoë / part 1"), kNull, kMemos[0].file,
                uid(15)},
               // iOS 17: the title encrypted, the sorting label plain.
-              {2, 729538200.0, 1.0, kNull, kNull, QStringLiteral("Band practice"),
+              {2, 729459000.0, 1.0, kNull, kNull, QStringLiteral("Band practice"),
                QStringLiteral("AQIDBAUGBwgJCgsMDQ4PEA=="), kMemos[1].file,
                uid(16)},
               // No label: the file's own title tag.
-              {3, 731059200.0, 1.0, kNull, kNull, kNull, kNull, kMemos[2].file,
+              {3, 730972800.0, 1.0, kNull, kNull, kNull, kNull, kMemos[2].file,
                uid(17)},
               // Neither: the file name.
               {4, 732196800.0, 1.0, kNull, kNull, kNull, kNull, kMemos[3].file,
@@ -352,7 +352,7 @@ QByteArray cloudRecordings()
                QStringLiteral("/var/mobile/Media/Recordings/") + kMemos[4].file,
                uid(19)},
               // Offloaded to iCloud: no file in the backup.
-              {6, 733650000.0, 12.0, kNull, QStringLiteral("Lecture"), kNull, kNull,
+              {6, 733654800.0, 12.0, kNull, QStringLiteral("Lecture"), kNull, kNull,
                "20240401 090000-DEADBEEF.m4a", uid(20)}});
     return b.finish();
 }

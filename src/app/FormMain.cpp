@@ -11,6 +11,7 @@
 #include "backup/BackupFileManager.h"
 #include "backup/BackupInfo.h"
 #include "backup/ManifestInfo.h"
+#include "backup/Plist.h"
 #include "backup/StoredCopies.h"
 #include "chat/WechatAction.h"
 #include "media/FormPhoto.h"
@@ -475,6 +476,20 @@ void TFormMain::btnBrowseClick()
     updateActions();
 }
 
+namespace {
+
+// Info.plist's "Product Version", for backups without a Manifest.plist that says it.
+QString infoPlistProductVersion(const QString& folder)
+{
+    QFile file(QDir(folder).filePath(QStringLiteral("Info.plist")));
+    if (!file.open(QIODevice::ReadOnly) || file.size() > 64 * 1024 * 1024)
+        return {};
+    const PlistPointer root = plistFromMemory(file.readAll());
+    return plistDictString(root.get(), "Product Version").value_or(QString());
+}
+
+} // namespace
+
 void TFormMain::actNextExecute()
 {
     if (m_loading)
@@ -508,6 +523,8 @@ void TFormMain::LoadBackup()
 
     const TManifestInfo manifest = ReadManifestInfo(m_loadedBackupPath);
     m_productVersion = manifest.productVersion;
+    if (m_productVersion.isEmpty())
+        m_productVersion = infoPlistProductVersion(m_loadedBackupPath);
     auto copies = std::make_unique<TStoredCopies>(m_loadedBackupPath);
     switch (encryptionScheme(m_loadedBackupPath, manifest)) {
     case TEncryptionScheme::esNone:
@@ -754,6 +771,9 @@ bool TFormMain::hasReadable(const QString& Key)
 bool TFormMain::callHistoryLeftOut() const
 {
     if (!FStoredCopies || FStoredCopies->isEncrypted() || m_productVersion.isEmpty())
+        return false;
+    // A binary catalog comes from iOS 9 or earlier, whatever the descriptions say.
+    if (QFileInfo::exists(QDir(m_loadedBackupPath).filePath(QStringLiteral("Manifest.mbdb"))))
         return false;
     return m_productVersion.section(QLatin1Char('.'), 0, 0).toInt() >= 13;
 }

@@ -252,7 +252,8 @@ void TestFormMain::loadReachesTheMainPage()
     QVERIFY(form->actNotes->isEnabled());
     QVERIFY(form->actCamera->isEnabled());
     QVERIFY(form->actWechat->isEnabled());
-    QVERIFY(!form->actCallHis->isEnabled());
+    // No call history, but an unencrypted backup of iOS 14: the button says why it is missing.
+    QVERIFY(form->actCallHis->isEnabled());
     QVERIFY(!form->actContact->isEnabled());
     QVERIFY(!form->actRecording->isEnabled());
     QVERIFY(!form->actCalendar->isEnabled());

@@ -5,6 +5,7 @@
 // backup of iOS 13 or later without call history, each said plainly and without a window.
 #include "CurrentDatabases.h"
 #include "SampleBackup.h"
+#include "SampleEncryption.h"
 #include "app/Application.h"
 #include "app/DmGlobal.h"
 #include "app/FormMain.h"
@@ -90,9 +91,10 @@ private slots:
     void missingCopyIsSaidPlainly();
     void callHistoryLeftOutOfUnencryptedBackups_data();
     void callHistoryLeftOutOfUnencryptedBackups();
+    void encryptedDemoShowsTheSameRecords();
 
 private:
-    std::unique_ptr<TFormMain> load(const QString& folder);
+    std::unique_ptr<TFormMain> load(const QString& folder, const QString& password = {});
 
     QTemporaryDir m_dir;
     QString m_demo;
@@ -127,10 +129,11 @@ void TestCurrentDemo::cleanup()
     m_dm.reset();
 }
 
-std::unique_ptr<TFormMain> TestCurrentDemo::load(const QString& folder)
+std::unique_ptr<TFormMain> TestCurrentDemo::load(const QString& folder, const QString& password)
 {
     auto form = std::make_unique<TFormMain>(*m_dm);
     form->show();
+    form->askPassword = [password]() -> std::optional<QString> { return password; };
     form->chooseBackupFile = [folder] { return QDir(folder).filePath("Info.plist"); };
     form->btnBrowse->click();
     form->actNext->trigger();
@@ -362,6 +365,43 @@ void TestCurrentDemo::callHistoryLeftOutOfUnencryptedBackups()
     QCOMPARE(m_messages.size(), 1);
     QVERIFY2(m_messages[0].contains("not encrypted") && m_messages[0].contains("iOS 13"),
              qPrintable(m_messages[0]));
+}
+
+// Encrypted, the same demo shows the same rows and recordings: every database and recording
+// (and the title tag read from one) comes through its decrypted copy.
+void TestCurrentDemo::encryptedDemoShowsTheSameRecords()
+{
+    SampleBackup locked = SampleBackup::demoCurrent();
+    locked.encryption = SampleEncryption{"ferrowick", 10, 10, 3};
+    const QString folder = m_dir.filePath("locked");
+    locked.write(folder);
+    auto look = [this](const QString& backup, const QString& password) {
+        QStringList seen;
+        auto form = load(backup, password);
+        if (!form)
+            return seen;
+        for (QAction* action : {form->actCallHis, form->actNotes, form->actContact}) {
+            onNextModal<TFormSQL>([&](TFormSQL* w) {
+                for (int r = 0; r < w->model().rowCount(); ++r)
+                    seen << action->objectName() + ": " + row(w->model(), r).join('|');
+                w->btnClose->click();
+            });
+            action->trigger();
+        }
+        onNextModal<TFormRecording>([&](TFormRecording* w) {
+            for (int i = 0; i < w->lstRecording->count(); ++i)
+                seen << "recording: " + w->lstRecording->item(i)->text();
+            w->btnClose->click();
+        });
+        form->actRecording->trigger();
+        return seen;
+    };
+    const QStringList plain = look(m_demo, QString());
+    const QStringList decrypted = look(folder, QStringLiteral("ferrowick"));
+    QVERIFY2(m_errors.isEmpty() && m_messages.isEmpty(),
+             qPrintable((m_errors + m_messages).join('\n')));
+    QCOMPARE(plain.size(), 7 + 5 + 5 + 5);
+    QCOMPARE(decrypted, plain);
 }
 
 QTEST_MAIN(TestCurrentDemo)

@@ -944,8 +944,14 @@ void TFormMain::actRecordingExecute()
 void TFormMain::collectVoiceMemos(std::vector<TExportFile>& list, QStringList& captions)
 {
     std::vector<TVoiceMemo> memos;
-    if (hasReadable(FvoiceMemosDbFile))
-        memos = readVoiceMemos(readableDatabase(FvoiceMemosDbFile));
+    if (hasReadable(FvoiceMemosDbFile)) {
+        // An unreadable database costs the titles, not the recordings: they are listed by name.
+        try {
+            memos = readVoiceMemos(readableDatabase(FvoiceMemosDbFile));
+        } catch (const Error& e) {
+            ShowMessage(e.message());
+        }
+    }
     // Files the database does not describe (or no database at all) are listed by their names.
     QSet<QString> described;
     for (const TVoiceMemo& memo : memos)

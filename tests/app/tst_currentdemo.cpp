@@ -92,6 +92,8 @@ private slots:
     void callHistoryLeftOutOfUnencryptedBackups_data();
     void callHistoryLeftOutOfUnencryptedBackups();
     void encryptedDemoShowsTheSameRecords();
+    void voiceMemosWithoutTheirDatabase_data();
+    void voiceMemosWithoutTheirDatabase();
 
 private:
     std::unique_ptr<TFormMain> load(const QString& folder, const QString& password = {});
@@ -402,6 +404,44 @@ void TestCurrentDemo::encryptedDemoShowsTheSameRecords()
              qPrintable((m_errors + m_messages).join('\n')));
     QCOMPARE(plain.size(), 7 + 5 + 5 + 5);
     QCOMPARE(decrypted, plain);
+}
+
+void TestCurrentDemo::voiceMemosWithoutTheirDatabase_data()
+{
+    QTest::addColumn<bool>("garbageDatabase");
+    QTest::newRow("no database") << false;
+    QTest::newRow("database unreadable") << true;
+}
+
+// Without a readable CloudRecordings.db the recordings are still listed, titled by their tags
+// or named by their files; an unreadable database is said.
+void TestCurrentDemo::voiceMemosWithoutTheirDatabase()
+{
+    QFETCH(bool, garbageDatabase);
+    const QString domain = QStringLiteral("AppDomainGroup-group.com.apple.VoiceMemos.shared");
+    SampleBackup b;
+    if (garbageDatabase)
+        b.addFile(domain, "Recordings/CloudRecordings.db", QByteArray(4096, 'x'));
+    b.addFile(domain, "Recordings/20240301 080000-9C0D1E2F.m4a",
+              CurrentDatabases::titledRecording(0.3, 440, "Kitchen idea"));
+    b.addFile(domain, "Recordings/20240302 080000-AAAAAAAA.m4a",
+              CurrentDatabases::titledRecording(0.3, 440, QString()));
+    b.addFile(domain, "Recordings/notes.txt", "not a recording");
+    const QString folder = m_dir.filePath(QStringLiteral("memos-%1").arg(garbageDatabase));
+    b.write(folder);
+    auto form = load(folder);
+    QVERIFY(form);
+    QVERIFY(form->actRecording->isEnabled());
+    QStringList lines;
+    onNextModal<TFormRecording>([&](TFormRecording* w) {
+        for (int i = 0; i < w->lstRecording->count(); ++i)
+            lines << w->lstRecording->item(i)->text();
+        w->btnClose->click();
+    });
+    form->actRecording->trigger();
+    QCOMPARE(lines, (QStringList{"Kitchen idea", "20240302 080000-AAAAAAAA"}));
+    QCOMPARE(m_messages.size(), garbageDatabase ? 1 : 0);
+    QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
 }
 
 QTEST_MAIN(TestCurrentDemo)

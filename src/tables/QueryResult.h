@@ -35,7 +35,8 @@ QString cellText(const QVariant& value);
 void runStatements(TdmGlobal& dm, const QString& db, const QStringList& statements,
                    QueryResult& result);
 
-// Shows a QueryResult read-only: one column per result column, headed by its display name.
+// Shows a QueryResult read-only: one column per result column, headed by its display name;
+// line breaks inside a cell show as spaces.
 class QueryResultModel final : public QAbstractTableModel
 {
     Q_OBJECT

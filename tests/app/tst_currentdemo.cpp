@@ -174,7 +174,7 @@ void TestCurrentDemo::notesWindowShowsTheWholeNote()
     auto form = load(m_demo);
     QVERIFY(form);
     QVERIFY(form->actNotes->isEnabled());
-    QString detail, locked, emptyDetail;
+    QString detail, locked, emptyDetail, cell;
     int rows = -1;
     int textWidth = 0, viewWidth = 0;
     onNextModal<TFormSQL>([&](TFormSQL* w) {
@@ -185,6 +185,7 @@ void TestCurrentDemo::notesWindowShowsTheWholeNote()
         if (trip < 0 || pins < 0)
             return;
         locked = w->model().result().cell(pins, 4);
+        cell = w->lvSQL->model()->index(trip, 4).data().toString();
         // A click on the row, as the user makes it.
         const QModelIndex index = w->lvSQL->model()->index(trip, 0);
         w->lvSQL->scrollTo(index);
@@ -199,6 +200,8 @@ void TestCurrentDemo::notesWindowShowsTheWholeNote()
     QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
     QCOMPARE(rows, 5); // the one marked for deletion is left out
     QCOMPARE(locked, QStringLiteral("Locked"));
+    // In the table the note is one line, not cut at its first line break.
+    QVERIFY2(cell.startsWith(QStringLiteral("Trip diary Day 1: walked")), qPrintable(cell.left(80)));
     QVERIFY(emptyDetail.isEmpty());
     // The long note in full, which no table cell shows.
     QVERIFY2(detail.contains(CurrentDatabases::longNoteText()), qPrintable(detail.left(200)));

@@ -116,6 +116,11 @@ std::optional<QString> mp4TitleTag(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
+    return mp4TitleTag(file);
+}
+
+std::optional<QString> mp4TitleTag(QIODevice& file)
+{
     // Walk the top level by headers alone: the audio (mdat) may come first and be large.
     QByteArray moov;
     const qint64 total = file.size();

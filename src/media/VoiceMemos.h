@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QIODevice;
+
 #include <optional>
 #include <vector>
 
@@ -24,6 +26,8 @@ std::vector<TVoiceMemo> readVoiceMemos(const QString& path);
 // The title tag (moov/udta/meta/ilst/"\xa9nam") of the MPEG-4 file at path, when it has one.
 // Reads only the atom headers and the moov atom; never reads outside an atom.
 std::optional<QString> mp4TitleTag(const QString& path);
+// The same for a device open for reading (random access).
+std::optional<QString> mp4TitleTag(QIODevice& file);
 
 // What a memo is called: its label, else the file's title tag (titleTag), else the file name
 // without its extension.

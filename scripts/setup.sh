@@ -13,6 +13,7 @@ packages=(
     libsdl2-dev libsdl2-mixer-dev libxcb1-dev
     xvfb xauth ffmpeg sqlite3 dbus-daemon
     libopencore-amrnb-dev
+    libheif-dev libheif-examples qt6-image-formats-plugins
     qt6-translations-l10n cmark-gfm librsvg2-bin
     zlib1g-dev python3-vobject
     "$@"

@@ -13,7 +13,10 @@
 #include "backup/ManifestInfo.h"
 #include "backup/Plist.h"
 #include "backup/StoredCopies.h"
+#include "chat/FormMessages.h"
 #include "chat/WechatAction.h"
+#include "media/FormImage.h"
+#include "media/FormVideo.h"
 #include "media/FormPhoto.h"
 #include "media/FormRecording.h"
 #include "media/MediaFiles.h"
@@ -207,6 +210,7 @@ void TFormMain::createActions()
     make(actHome, "actHome", &TFormMain::actHomeExecute);
     make(actExport, "actExport", &TFormMain::actExportExecute);
     make(actSms, "actSms", &TFormMain::actSmsExecute);
+    make(actMessages, "actMessages", &TFormMain::actMessagesExecute);
     make(actCallHis, "actCallHis", &TFormMain::actCallHisExecute);
     make(actNotes, "actNotes", &TFormMain::actNotesExecute);
     make(actCalendar, "actCalendar", &TFormMain::actCalendarExecute);
@@ -301,6 +305,7 @@ void TFormMain::createLayout()
     };
     btnContact = wizardButton(QStringLiteral("btnContact"), actContact);
     btnSMS = wizardButton(QStringLiteral("btnSMS"), actSms);
+    btnMessages = wizardButton(QStringLiteral("btnMessages"), actMessages);
     btnCallHis = wizardButton(QStringLiteral("btnCallHis"), actCallHis);
     btnNotes = wizardButton(QStringLiteral("btnNotes"), actNotes);
     btnCalendar = wizardButton(QStringLiteral("btnCalendar"), actCalendar);
@@ -372,6 +377,7 @@ void TFormMain::retranslateUi()
     actHome->setText(tr("Home"));
     actExport->setText(tr("Export Files"));
     actSms->setText(tr("SMS"));
+    actMessages->setText(tr("Messages"));
     actCallHis->setText(tr("Call History"));
     actNotes->setText(tr("Notes"));
     actCalendar->setText(tr("Calendar"));
@@ -683,6 +689,7 @@ void TFormMain::updateActions()
     actPrevUpdate();
     actCancelUpdate();
     actSmsUpdate();
+    actMessagesUpdate();
     actCallHisUpdate();
     actNotesUpdate();
     actCalendarUpdate();
@@ -715,6 +722,11 @@ void TFormMain::actCancelUpdate()
 void TFormMain::actSmsUpdate()
 {
     actSms->setEnabled(!FsmsDbFile.isEmpty());
+}
+
+void TFormMain::actMessagesUpdate()
+{
+    actMessages->setEnabled(!FsmsDbFile.isEmpty());
 }
 
 void TFormMain::actCallHisUpdate()
@@ -761,6 +773,20 @@ void TFormMain::actWechatUpdate()
 void TFormMain::actSmsExecute()
 {
     showSmsTable(m_dm, readableDatabase(FsmsDbFile), this);
+}
+
+void TFormMain::actMessagesExecute()
+{
+    ShowMessagesForm(copies(), FRecordDict, FsmsDbFile, FcontactsDbFile, this,
+                     [](TFormMessages& form) {
+                         // Called from the view's navigation hook: failures stop here, in a box.
+                         form.openImage = [&form](const TExportFile& file) {
+                             guarded([&] { ShowImageForm(file, &form); })();
+                         };
+                         form.openVideo = [&form](const TExportFile& file) {
+                             guarded([&] { ShowVideoForm(file, &form); })();
+                         };
+                     });
 }
 
 bool TFormMain::hasReadable(const QString& Key)
@@ -910,7 +936,8 @@ void TFormMain::actCameraExecute()
     m_keylessFiles = 0;
     CollectMedia(childrenOf(dcim), list);
     reportKeylessFiles();
-    ShowPhotoForm(list, this, [this](const QString& file) { return readableMedia(file); });
+    ShowPhotoForm(list, this, [this](const QString& file) { return readableMedia(file); },
+                  QDir(copies().workPath()).filePath(QStringLiteral("thumbnails")));
 }
 
 void TFormMain::actRecordingExecute()

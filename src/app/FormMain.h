@@ -118,6 +118,7 @@ public:
     QWidget* tabAdv = nullptr;
     QToolButton* btnContact = nullptr;
     QToolButton* btnSMS = nullptr;
+    QToolButton* btnMessages = nullptr;
     QToolButton* btnCallHis = nullptr;
     QToolButton* btnNotes = nullptr;
     QToolButton* btnCalendar = nullptr;
@@ -135,6 +136,7 @@ public:
     QAction* actHome = nullptr;
     QAction* actExport = nullptr;
     QAction* actSms = nullptr;
+    QAction* actMessages = nullptr;
     QAction* actCallHis = nullptr;
     QAction* actNotes = nullptr;
     QAction* actCalendar = nullptr;
@@ -156,6 +158,7 @@ public slots:
     void actExportExecute();
     // The data views open their windows from these.
     void actSmsExecute();
+    void actMessagesExecute();
     void actCallHisExecute();
     void actNotesExecute();
     void actCalendarExecute();
@@ -204,6 +207,7 @@ private:
     void actPrevUpdate();
     void actCancelUpdate();
     void actSmsUpdate();
+    void actMessagesUpdate();
     void actCallHisUpdate();
     void actNotesUpdate();
     void actCalendarUpdate();

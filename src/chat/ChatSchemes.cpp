@@ -1,5 +1,7 @@
 #include "chat/ChatSchemes.h"
 
+#include "chat/FormMessages.h"
+
 #include <QWebEngineProfile>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
@@ -31,6 +33,15 @@ void registerChatSchemes()
         scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
         scheme.setFlags(QWebEngineUrlScheme::LocalScheme | QWebEngineUrlScheme::LocalAccessAllowed);
         QWebEngineUrlScheme::registerScheme(scheme);
+    }
+    // The Messages page and what it asks for as the user scrolls: one origin, so the page's
+    // requests for older entries are its own.
+    if (QWebEngineUrlScheme::schemeByName(kMessagesScheme).name() != kMessagesScheme) {
+        QWebEngineUrlScheme messages(kMessagesScheme);
+        messages.setSyntax(QWebEngineUrlScheme::Syntax::Host);
+        messages.setFlags(QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::CorsEnabled |
+                          QWebEngineUrlScheme::LocalScheme);
+        QWebEngineUrlScheme::registerScheme(messages);
     }
 }
 

@@ -2,7 +2,8 @@
 
 class QWebEngineProfile;
 
-// The chat page's private link schemes: "image://", "video://" and "audio://".
+// The chat page's private link schemes: "image://", "video://" and "audio://", and the
+// Messages page's own scheme.
 // Call registerChatSchemes() from main() before the QApplication is created: the web engine
 // only reports clicks on such links to the page when the schemes are known at start-up.
 void registerChatSchemes();

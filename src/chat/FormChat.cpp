@@ -7,6 +7,7 @@
 #include "app/Language.h"
 #include "chat/ChatSchemes.h"
 #include "chat/ChatSession.h"
+#include "chat/WebViewPolicy.h"
 #include "util/Error.h"
 
 #include <QApplication>
@@ -24,7 +25,6 @@
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
-#include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
 
@@ -33,22 +33,6 @@
 namespace {
 
 constexpr int kUsrNameRole = Qt::UserRole + 1;
-
-bool isWebAddress(const QUrl& url)
-{
-    const QString scheme = url.scheme().toLower();
-    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
-}
-
-// A web address in one form for comparing: the page's href and the address the view reports
-// may differ in the host's case, an empty path and dot segments.
-QUrl comparable(const QUrl& url)
-{
-    QUrl out = url.adjusted(QUrl::NormalizePathSegments | QUrl::RemoveFragment);
-    if (out.path().isEmpty())
-        out.setPath(QStringLiteral("/"));
-    return out;
-}
 
 // Every request of the chat view's profile passes here: the page may load its own file and the
 // pictures it shows, nothing else, so script on it reads no other file and reaches no server.
@@ -146,26 +130,6 @@ private:
     TFormChat* m_form;
 };
 
-// The chat page shows other people's text: whatever script might get onto it finds no way to
-// other windows or to the network. Its pictures are file URLs, so local content keeps access to
-// files; the request filter narrows that to the page's own.
-void restrictSettings(QWebEngineSettings* settings)
-{
-    using S = QWebEngineSettings;
-    settings->setAttribute(S::LocalContentCanAccessFileUrls, true);
-    for (const S::WebAttribute off :
-         {S::JavascriptCanOpenWindows, S::JavascriptCanAccessClipboard, S::JavascriptCanPaste,
-          S::LocalContentCanAccessRemoteUrls, S::LocalStorageEnabled, S::PluginsEnabled,
-          S::PdfViewerEnabled, S::NavigateOnDropEnabled, S::AllowWindowActivationFromJavaScript,
-          S::FullScreenSupportEnabled, S::ScreenCaptureEnabled, S::HyperlinkAuditingEnabled,
-          S::DnsPrefetchEnabled, S::AllowRunningInsecureContent,
-          S::AllowGeolocationOnInsecureOrigins, S::WebGLEnabled})
-        settings->setAttribute(off, false);
-    settings->setAttribute(S::WebRTCPublicInterfacesOnly, true);
-    // Without this a page could hand mailto: or any other address to the desktop's handlers.
-    settings->setUnknownUrlSchemePolicy(S::DisallowUnknownUrlSchemes);
-}
-
 } // namespace
 
 TFormChat::TFormChat(const QString& db, const QHash<QString, QString>& recordDict,
@@ -206,7 +170,8 @@ TFormChat::TFormChat(const QString& db, const QHash<QString, QString>& recordDic
     // A profile of the window's own, off the record: nothing of the conversations is cached on
     // disk, and its request filter governs this view only.
     m_profile = new QWebEngineProfile(this);
-    restrictSettings(m_profile->settings());
+    // Its pictures are file URLs: the request filter narrows file access to the page's own.
+    restrictSettings(m_profile->settings(), true);
     m_requestFilter = new ChatRequestFilter(this, m_profile);
     m_profile->setUrlRequestInterceptor(m_requestFilter);
     installChatSchemeHandler(m_profile);
@@ -327,7 +292,7 @@ void TFormChat::showPage()
     static_cast<ChatRequestFilter*>(m_requestFilter)->setAllowed(std::move(allowed));
     m_links.clear();
     for (const QString& address : m_session->pageLinks())
-        m_links.push_back(comparable(QUrl(address)));
+        m_links.push_back(comparableAddress(QUrl(address)));
     m_pageUrl = QUrl::fromLocalFile(page);
     webHistory->load(m_pageUrl);
 }
@@ -346,7 +311,7 @@ void TFormChat::openLink(const QUrl& url)
     if (!isWebAddress(url))
         return;
     // Only a link the page shows: script on the page cannot send what it read to a server.
-    if (std::find(m_links.begin(), m_links.end(), comparable(url)) == m_links.end())
+    if (std::find(m_links.begin(), m_links.end(), comparableAddress(url)) == m_links.end())
         return;
     openExternally(url);
 }

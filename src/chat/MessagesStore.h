@@ -100,6 +100,11 @@ private:
     std::unique_ptr<Impl> d;
 };
 
+// A stored message date in Unix milliseconds, UTC; 0 for 0 (no date). iOS 6 and later: above
+// 1e11 (in magnitude) a count of nanoseconds since 2001, else of seconds since 2001, decided
+// per value; iOS 5: Unix seconds.
+qint64 messageDateMs(qint64 stored, TMessagesStore::Schema schema);
+
 // Names from the phone's address book (HomeDomain Library/AddressBook/AddressBook.sqlitedb) for
 // the numbers and addresses Messages shows.
 class TContactNames final

@@ -51,6 +51,11 @@ public:
     void loadFile(const TExportFile& file);
     // Saves the stored file (not the temporary copy) into a folder the user chooses.
     void btnSaveClick();
+    // Saves the picture, at full size and turned upright, as a JPEG file named like the
+    // phone's file with the extension .JPG, into a folder the user chooses.
+    void btnSaveJpegClick();
+    // The size pictures are decoded at: the screen's, in device pixels.
+    QSize displaySize() const;
 
     const TExportFile* FFile = nullptr; // borrowed
     QString tempCopy() const { return m_tempCopy; }
@@ -58,12 +63,16 @@ public:
     QToolBar* tlbMain = nullptr;
     QToolButton* btnClose = nullptr;
     QToolButton* btnSave = nullptr;
+    QToolButton* btnSaveJpeg = nullptr; // shown for pictures that are not JPEG files
     TImageView* imgPhoto = nullptr;
 
 private:
     QString m_tempCopy;
     std::unique_ptr<TWorkFolder> m_work; // the copy's private folder, removed with the window
 };
+
+// The name a JPEG copy of the phone's file name is saved under: IMG_1.HEIC gives IMG_1.JPG.
+QString jpegCopyName(const QString& phoneName);
 
 // Shows file's picture modally. A failure to copy or decode ends the call before any window.
 void ShowImageForm(const TExportFile& file, QWidget* parent = nullptr);

@@ -5,9 +5,15 @@
 #include <QDialog>
 #include <QSet>
 
+#include <memory>
 #include <vector>
 
+class QListView;
 class QListWidget;
+class QStackedWidget;
+class TThumbnailLoader;
+class TThumbnailModel;
+class TWorkFolder;
 class QListWidgetItem;
 class QTabWidget;
 class QToolBar;
@@ -16,6 +22,9 @@ class QTreeWidget;
 
 // The camera window: photos and videos on two tabs, each with its folders on the left and the
 // files of the selected folder on the right. A double click shows a photo or plays a video.
+// The photos show as a list of names or, switched by btnThumbnails, as a grid of thumbnails
+// made on pool threads. A Live Photo's video (IMG_1.MOV beside IMG_1.HEIC) is named in the
+// photo's row and plays on a double click there; it stays on the Videos tab too.
 class TFormPhoto final : public QDialog
 {
     Q_OBJECT
@@ -23,6 +32,7 @@ class TFormPhoto final : public QDialog
 
 public:
     explicit TFormPhoto(QWidget* parent = nullptr);
+    ~TFormPhoto() override;
 
     // Fills both folder lists and shows the first folder of each tab. Once, before showing.
     void InitGUI();
@@ -33,14 +43,23 @@ public:
 
     void lstPhotoItemClick(QListWidgetItem* item);
     void lstVideosItemClick(QListWidgetItem* item);
-    void lvPhotoDblClick();
+    // column 1 of a Live Photo's row plays its video.
+    void lvPhotoDblClick(int column = 0);
     void lvVideosDblClick();
+    void lvThumbsDblClick();
+    // Shows the photos as thumbnails (true) or as the list of names.
+    void showThumbnails(bool on);
+    // Index into FPhotos of the Live Photo video of photo entry I, or -1.
+    int liveVideoOf(int I) const;
+    TThumbnailLoader* thumbnailLoader() const { return m_loader.get(); }
 
     const std::vector<TExportFile>* FPhotos = nullptr; // borrowed
     TFileResolver resolve;                             // empty: entries open as they are
+    QString thumbnailFolder; // where thumbnails are kept; empty: a private folder of the window
 
     QToolBar* tlbMain = nullptr;
     QToolButton* btnClose = nullptr;
+    QToolButton* btnThumbnails = nullptr; // checkable
     QTabWidget* tbcMain = nullptr;
     QWidget* tabPhotos = nullptr;
     QWidget* tabVideos = nullptr;
@@ -48,6 +67,8 @@ public:
     QListWidget* lstVideos = nullptr;
     QTreeWidget* lvPhoto = nullptr;
     QTreeWidget* lvVideos = nullptr;
+    QStackedWidget* stkPhoto = nullptr; // lvPhoto or lvThumbs
+    QListView* lvThumbs = nullptr;
 
 private:
     void FormCreate();
@@ -55,12 +76,20 @@ private:
     const TExportFile* selectedEntry(QTreeWidget* view) const;
     TExportFile opened(const TExportFile& file) const; // the entry with srcFile resolved
 
+    void fillThumbnails();
+
     std::vector<bool> m_isPhoto;  // the photo test of each entry, made once
+    std::vector<int> m_liveVideo; // per entry: its Live Photo video's index, or -1
+    std::vector<int> m_shownPhotos; // entries of lvPhoto's rows, in order
+    TThumbnailModel* m_thumbModel = nullptr;
+    std::unique_ptr<TWorkFolder> m_ownThumbnailFolder;
+    std::unique_ptr<TThumbnailLoader> m_loader;
     QSet<QString> m_photoFolders; // folderKey of every lstPhoto line
     QSet<QString> m_videoFolders;
 };
 
 // Shows the camera window on list, modally.
-// resolve turns each entry into a file to open before it is shown or played.
+// resolve turns each entry into a file to open before it is shown or played; thumbnails are
+// kept in thumbnailFolder (empty: a private folder removed with the window).
 void ShowPhotoForm(const std::vector<TExportFile>& list, QWidget* parent = nullptr,
-                   TFileResolver resolve = {});
+                   TFileResolver resolve = {}, const QString& thumbnailFolder = {});

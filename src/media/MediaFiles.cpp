@@ -8,7 +8,7 @@
 bool isCameraMediaName(const QString& name)
 {
     const QString upper = name.toUpper();
-    for (const char* ext : {".JPG", ".PNG", ".MP4", ".MOV"})
+    for (const char* ext : {".JPG", ".PNG", ".HEIC", ".HEIF", ".MP4", ".MOV"})
         if (upper.contains(QLatin1String(ext)))
             return true;
     return false;
@@ -22,7 +22,8 @@ bool isRecordingName(const QString& name)
 bool isPhotoEntry(const TExportFile& file)
 {
     const QString upper = file.dstFile.toUpper();
-    return upper.contains(QLatin1String(".JPG")) || upper.contains(QLatin1String(".PNG"));
+    return upper.contains(QLatin1String(".JPG")) || upper.contains(QLatin1String(".PNG")) ||
+           upper.contains(QLatin1String(".HEIC")) || upper.contains(QLatin1String(".HEIF"));
 }
 
 std::optional<TExportFile> makeMediaFile(const QString& backupPath, const QString& Key,

@@ -4,6 +4,7 @@
 // page open the playback window on the decoded SILK voice and the image window on a picture.
 // SDL's disk driver writes what the device played to a file, which is measured.
 #include "FolderSnapshot.h"
+#include "ModalTestSupport.h"
 #include "SampleBackup.h"
 #include "WebTestSupport.h"
 #include "WechatData.h"
@@ -41,32 +42,6 @@
 #include <memory>
 
 namespace {
-
-// Runs action on the first visible top-level T once one appears, inside whichever event loop
-// runs then (the modal loop of T or of a window below it), and closes T afterwards, also when
-// the action stopped early on a failed check. Gives up after timeoutMs.
-template <typename T> void whenShown(std::function<void(T&)> action, int timeoutMs = 60000)
-{
-    auto* poll = new QTimer;
-    auto deadline = std::make_shared<QDeadlineTimer>(timeoutMs);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, deadline, action = std::move(action)] {
-        T* found = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* t = qobject_cast<T*>(w); t && t->isVisible())
-                found = t;
-        if (!found && !deadline->hasExpired())
-            return;
-        poll->stop();
-        if (found) {
-            QPointer<T> window(found);
-            action(*found);
-            if (window && window->isVisible())
-                window->done(QDialog::Rejected);
-        }
-        poll->deleteLater();
-    });
-    poll->start(20);
-}
 
 // The device's output (16-bit stereo) and the span in it that is above the silence threshold.
 struct Played

@@ -218,7 +218,7 @@ void TestMedia::collection_data()
     QTest::newRow("jpg lower case, deeper") << none << "IMG_0008.jpg" << "Sub" << "photos";
     QTest::newRow("MOV") << none << "IMG_0003.MOV" << "100APPLE" << "videos";
     QTest::newRow("mp4 lower case") << none << "IMG_0006.mp4" << "101APPLE" << "videos";
-    QTest::newRow("HEIC") << none << "IMG_0004.HEIC" << "" << "none";
+    QTest::newRow("HEIC") << none << "IMG_0004.HEIC" << "100APPLE" << "photos";
     QTest::newRow("JPEG") << none << "IMG_0005.JPEG" << "" << "none";
     QTest::newRow("JPG without stored copy") << none << "IMG_0007.JPG" << "" << "none";
     QTest::newRow("export folder .PNG makes a video a photo")
@@ -285,8 +285,8 @@ void TestMedia::foldersOnBothTabs()
     for (const TExportFile& f : cam)
         names << phoneFileName(f);
     // Depth first, in catalog order.
-    QCOMPARE(names, QStringList({"IMG_0001.JPG", "IMG_0002.png", "IMG_0003.MOV", "IMG_0006.mp4",
-                                 "IMG_0008.jpg", "IMG_0001.JPG"}));
+    QCOMPARE(names, QStringList({"IMG_0001.JPG", "IMG_0002.png", "IMG_0003.MOV", "IMG_0004.HEIC",
+                                 "IMG_0006.mp4", "IMG_0008.jpg", "IMG_0001.JPG"}));
 
     TFormPhoto form;
     form.FPhotos = &cam;
@@ -296,11 +296,11 @@ void TestMedia::foldersOnBothTabs()
     QCOMPARE(texts(form.lstVideos), QStringList({"100APPLE", "101APPLE"}));
     // The first folder of each tab is shown at once.
     QCOMPARE(form.lstPhoto->currentRow(), 0);
-    QCOMPARE(texts(form.lvPhoto), QStringList({"IMG_0001.JPG", "IMG_0002.png"}));
+    QCOMPARE(texts(form.lvPhoto), QStringList({"IMG_0001.JPG", "IMG_0002.png", "IMG_0004.HEIC"}));
     QCOMPARE(texts(form.lvVideos), QStringList({"IMG_0003.MOV"}));
     form.lstPhotoItemClick(form.lstPhoto->item(2));
     QCOMPARE(texts(form.lvPhoto), QStringList({"IMG_0001.JPG"}));
-    QCOMPARE(form.lvPhoto->topLevelItem(0)->data(0, Qt::UserRole).toInt(), 5);
+    QCOMPARE(form.lvPhoto->topLevelItem(0)->data(0, Qt::UserRole).toInt(), 6);
 
     // Folder names compare without regard to the case of A to Z.
     std::vector<TExportFile> mixed = {{"/s/1", "/e/a/1.JPG", "Roll"}, {"/s/2", "/e/b/2.JPG", "ROLL"},
@@ -515,7 +515,7 @@ void TestMedia::demoBackup()
         QVERIFY2(photos.contains(name), name);
     videos.sort();
     QCOMPARE(videos, QStringList({"IMG_0003.MOV", "IMG_0008.MP4"}));
-    QVERIFY(!photos.contains("IMG_0004.HEIC") && !photos.contains("IMG_0005.JPG"));
+    QVERIFY(!photos.contains("IMG_0004.JPEG") && !photos.contains("IMG_0005.JPG"));
     QVERIFY(folders.contains("101APPLE"));
 
     QStringList lines;

@@ -97,7 +97,7 @@ void addCameraRoll(SampleBackup& backup)
     backup.addFile(d, a + "IMG_0001.JPG", picture(640, 480, "JPEG", QStringLiteral("IMG_0001")));
     backup.addFile(d, a + "IMG_0002.PNG", picture(480, 640, "PNG", QStringLiteral("IMG_0002")));
     backup.addFile(d, a + "IMG_0003.MOV", clip(2, QStringLiteral("mov")));
-    backup.addFile(d, a + "IMG_0004.HEIC", QByteArray("ftypheic not a camera-roll file"));
+    backup.addFile(d, a + "IMG_0004.JPEG", QByteArray("not a camera-roll file"));
     backup.addMissingFile(d, a + "IMG_0005.JPG");
     backup.addFile(d, b + "IMG_0006.JPG", picture(800, 600, "JPEG", QStringLiteral("IMG_0006")));
     backup.addFile(d, b + "IMG_0007.jpg", picture(600, 800, "JPEG", QStringLiteral("IMG_0007")));

@@ -19,7 +19,7 @@ QByteArray clip(double seconds, const QString& container);
 QByteArray recording(double seconds, double frequency);
 
 // Media/DCIM/100APPLE and 101APPLE: JPEG and PNG photos (one with a lower-case extension),
-// an .HEIC-named file that is no camera-roll file, an MP4 and a MOV video, and a catalog
+// a .JPEG-named file that is no camera-roll file, an MP4 and a MOV video, and a catalog
 // entry whose stored copy is missing.
 void addCameraRoll(SampleBackup& backup);
 // Media/Recordings: AssetManifest.plist and .m4a recordings, one named .M4A (not a recording)

@@ -81,7 +81,8 @@ int main(int argc, char* argv[])
             q.addBindValue(QStringLiteral("Last%1").arg(p));
             q.exec();
         }
-        q.prepare("INSERT INTO ABMultiValue (record_id, property, label, value) VALUES (?, 3, 1, ?)");
+        q.prepare(
+            "INSERT INTO ABMultiValue (record_id, property, label, value) VALUES (?, 3, 1, ?)");
         for (int p = 1; p <= people; ++p)
             for (int w = 0; w < 2; ++w) {
                 q.addBindValue(p);
@@ -142,19 +143,19 @@ int main(int argc, char* argv[])
 
     TdmGlobal dm;
     qsizetype rows = 0;
-    const double named = timeRows(
-        dm, store, callRecordStatements(tableColumns(store, "ZCALLRECORD"), book), rows);
+    const double named =
+        timeRows(dm, store, callRecordStatements(tableColumns(store, "ZCALLRECORD"), book), rows);
     std::printf("call history, %lld calls, names from %d cards of 2 numbers: median %.0f ms\n",
                 (long long)rows, people, named);
     const double plain = timeRows(
         dm, store, callRecordStatements(tableColumns(store, "ZCALLRECORD"), QString()), rows);
     std::printf("call history, %lld calls, without the address book:      median %.0f ms\n",
                 (long long)rows, plain);
-    const double read = timeRows(
-        dm, noteStore,
-        noteStoreStatements(tableColumns(noteStore, "ZICCLOUDSYNCINGOBJECT"),
-                            tableColumns(noteStore, "ZICNOTEDATA")),
-        rows);
+    const double read =
+        timeRows(dm, noteStore,
+                 noteStoreStatements(tableColumns(noteStore, "ZICCLOUDSYNCINGOBJECT"),
+                                     tableColumns(noteStore, "ZICNOTEDATA")),
+                 rows);
     std::printf("notes, %lld notes of %lld characters, every body inflated:  median %.0f ms\n",
                 (long long)rows, (long long)text.size(), read);
     dm.closeDatabase();

@@ -11,9 +11,9 @@ class QIODevice;
 // in the group container's Recordings folder, described by Recordings/CloudRecordings.db.
 struct TVoiceMemo
 {
-    QString fileName;   // the recording's file name in Recordings/
-    QString label;      // the user's title, or empty (see memoTitle for the fallbacks)
-    QString date;       // local time, "yyyy-MM-dd HH:mm:ss", or empty
+    QString fileName;    // the recording's file name in Recordings/
+    QString label;       // the user's title, or empty (see memoTitle for the fallbacks)
+    QString date;        // local time, "yyyy-MM-dd HH:mm:ss", or empty
     double duration = 0; // seconds
     bool recentlyDeleted = false;
 };

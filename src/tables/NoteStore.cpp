@@ -149,6 +149,6 @@ void noteTextFunction(sqlite3_context* context, int, sqlite3_value** values)
 void registerNoteFunctions(const QSqlDatabase& db)
 {
     if (sqlite3* handle = sqliteHandle(db))
-        sqlite3_create_function(handle, "note_text", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
-                                nullptr, noteTextFunction, nullptr, nullptr);
+        sqlite3_create_function(handle, "note_text", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                noteTextFunction, nullptr, nullptr);
 }

@@ -65,12 +65,13 @@ QStringList callHistoryStatements(const QString& contactsDb)
 {
     // date counts Unix seconds; "localtime" shows it as the computer's clock does. The left join
     // keeps the calls of numbers that are in nobody's card (id -1).
-    static const QString columns = QStringLiteral(
-        "select call.rowid AS \"Row\",address AS \"Number\","
-        "strftime('%Y-%m-%d %H:%M:%S',date,'unixepoch','localtime') AS \"Date\","
-        "duration AS \"Duration\",flags AS \"Flags\",id AS \"Person\",");
+    static const QString columns =
+        QStringLiteral("select call.rowid AS \"Row\",address AS \"Number\","
+                       "strftime('%Y-%m-%d %H:%M:%S',date,'unixepoch','localtime') AS \"Date\","
+                       "duration AS \"Duration\",flags AS \"Flags\",id AS \"Person\",");
     if (contactsDb.isEmpty())
-        return {columns + QStringLiteral("NULL AS \"First Name\",NULL AS \"Last Name\" from call;")};
+        return {columns +
+                QStringLiteral("NULL AS \"First Name\",NULL AS \"Last Name\" from call;")};
     return {attachStatement(contactsDb, QStringLiteral("ab")),
             columns + QStringLiteral("abp.first AS \"First Name\",abp.last AS \"Last Name\" "
                                      "from call left join ab.ABPerson as abp on id=abp.rowid;")};
@@ -102,6 +103,10 @@ void contactKeyFunction(sqlite3_context* context, int, sqlite3_value** values)
     }
     // Text and blobs alike: ZADDRESS is declared BLOB and holds the address's UTF-8 bytes.
     const auto* data = reinterpret_cast<const char*>(sqlite3_value_text(values[0]));
+    if (!data) {
+        sqlite3_result_null(context);
+        return;
+    }
     const QString key = contactKey(QString::fromUtf8(data, sqlite3_value_bytes(values[0])));
     if (key.isEmpty()) {
         sqlite3_result_null(context);
@@ -120,7 +125,8 @@ QString column(const QStringList& columns, const char* alias, const char* name)
 }
 
 // The first present column of names that is not NULL.
-QString firstOf(const QStringList& columns, const char* alias, std::initializer_list<const char*> names)
+QString firstOf(const QStringList& columns, const char* alias,
+                std::initializer_list<const char*> names)
 {
     QStringList present;
     for (const char* name : names)
@@ -160,7 +166,8 @@ QString durationExpression(const QString& seconds)
 
 QStringList callRecordStatements(const QStringList& columns, const QString& contactsDb)
 {
-    const QString address = QStringLiteral("CAST(%1 AS TEXT)").arg(column(columns, "c", "ZADDRESS"));
+    const QString address =
+        QStringLiteral("CAST(%1 AS TEXT)").arg(column(columns, "c", "ZADDRESS"));
     const QString provider = column(columns, "c", "ZSERVICE_PROVIDER");
     const QString type = column(columns, "c", "ZCALLTYPE");
     const QString service =
@@ -216,7 +223,8 @@ QStringList noteStoreStatements(const QStringList& objectColumns, const QStringL
     // Bodies are found from the note (ZNOTEDATA) or, where a model lacks that, from the data.
     QString join;
     QString text = QStringLiteral("NULL");
-    if (!dataColumns.isEmpty() && dataColumns.contains(QLatin1String("ZDATA"), Qt::CaseInsensitive)) {
+    if (!dataColumns.isEmpty() &&
+        dataColumns.contains(QLatin1String("ZDATA"), Qt::CaseInsensitive)) {
         if (n.contains(QLatin1String("ZNOTEDATA"), Qt::CaseInsensitive))
             join = QStringLiteral(" LEFT JOIN ZICNOTEDATA d ON d.Z_PK = n.ZNOTEDATA");
         else if (dataColumns.contains(QLatin1String("ZNOTE"), Qt::CaseInsensitive))

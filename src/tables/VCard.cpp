@@ -124,10 +124,11 @@ QByteArray vCardOf(const TVCardPerson& p)
                           escaped(p.suffix)));
     addText(out, "NICKNAME", p.nickname);
     if (!p.organization.trimmed().isEmpty() || !p.department.trimmed().isEmpty())
-        addLine(out, p.department.trimmed().isEmpty()
-                         ? QStringLiteral("ORG:") + escaped(p.organization)
-                         : QStringLiteral("ORG:%1;%2").arg(escaped(p.organization),
-                                                           escaped(p.department)));
+        addLine(
+            out,
+            p.department.trimmed().isEmpty()
+                ? QStringLiteral("ORG:") + escaped(p.organization)
+                : QStringLiteral("ORG:%1;%2").arg(escaped(p.organization), escaped(p.department)));
     addText(out, "TITLE", p.jobTitle);
     if (p.birthday.isValid())
         addLine(out, QStringLiteral("BDAY:") + p.birthday.toString(Qt::ISODate));
@@ -178,8 +179,8 @@ std::vector<TVCardPerson> readAddressBook(const QString& path)
             bool isNumber = false;
             const double birthday = q.value(11).toString().trimmed().toDouble(&isNumber);
             if (isNumber)
-                p.birthday = QDateTime::fromSecsSinceEpoch(qint64(birthday) + 978307200, Qt::UTC)
-                                 .date();
+                p.birthday =
+                    QDateTime::fromSecsSinceEpoch(qint64(birthday) + 978307200, Qt::UTC).date();
             byRow.insert(q.value(0).toLongLong(), people.size());
             people.push_back(std::move(p));
         }

@@ -11,7 +11,7 @@
 // ends, text values escaped and lines folded at 75 octets.
 struct TVCardEntry
 {
-    QString property; // "TEL", "EMAIL" or "URL"
+    QString property;  // "TEL", "EMAIL" or "URL"
     QStringList types; // TYPE parameters, such as CELL or WORK
     QString value;
 };

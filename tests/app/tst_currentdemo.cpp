@@ -201,7 +201,8 @@ void TestCurrentDemo::notesWindowShowsTheWholeNote()
     QCOMPARE(rows, 5); // the one marked for deletion is left out
     QCOMPARE(locked, QStringLiteral("Locked"));
     // In the table the note is one line, not cut at its first line break.
-    QVERIFY2(cell.startsWith(QStringLiteral("Trip diary Day 1: walked")), qPrintable(cell.left(80)));
+    QVERIFY2(cell.startsWith(QStringLiteral("Trip diary Day 1: walked")),
+             qPrintable(cell.left(80)));
     QVERIFY(emptyDetail.isEmpty());
     // The long note in full, which no table cell shows.
     QVERIFY2(detail.contains(CurrentDatabases::longNoteText()), qPrintable(detail.left(200)));
@@ -274,14 +275,17 @@ void TestCurrentDemo::voiceMemosPlayAndSaveUnderTheirTitles()
     // Titles each way the app keeps them, in local time; the memo offloaded to iCloud is
     // absent; the recently deleted one says so.
     const QString gap = QStringLiteral("    ");
-    QCOMPARE(lines, (QStringList{
-                        QString::fromUtf8("Interview: Zoë / part 1") + gap + "2023-11-05 18:15:00" + gap + "0:01",
-                        "Band practice" + gap + "2024-02-13 03:30:00" + gap + "0:01",
-                        "Kitchen idea" + gap + "2024-03-01 16:00:00" + gap + "0:01",
-                        "20240315 120000-3A4B5C6D" + gap + "2024-03-15 20:00:00" + gap + "0:01",
-                        "Old reminder" + gap + "2024-03-20 15:00:00" + gap + "0:01 (Recently Deleted)"}));
+    QCOMPARE(lines,
+             (QStringList{QString::fromUtf8("Interview: Zoë / part 1") + gap +
+                              "2023-11-05 18:15:00" + gap + "0:01",
+                          "Band practice" + gap + "2024-02-13 03:30:00" + gap + "0:01",
+                          "Kitchen idea" + gap + "2024-03-01 16:00:00" + gap + "0:01",
+                          "20240315 120000-3A4B5C6D" + gap + "2024-03-15 20:00:00" + gap + "0:01",
+                          "Old reminder" + gap + "2024-03-20 15:00:00" + gap +
+                              "0:01 (Recently Deleted)"}));
     // Saved under its title, with the characters no file name may hold replaced.
-    const QString saved = QDir(out.path()).filePath(QString::fromUtf8("Interview_ Zoë _ part 1.m4a"));
+    const QString saved =
+        QDir(out.path()).filePath(QString::fromUtf8("Interview_ Zoë _ part 1.m4a"));
     QVERIFY2(QFile::exists(saved), qPrintable(QDir(out.path()).entryList().join('|')));
     QCOMPARE(readAll(saved), readAll(playing));
     QVERIFY(readAll(saved).size() > 1000);
@@ -293,15 +297,21 @@ void TestCurrentDemo::missingCopyIsSaidPlainly_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("action");
     QTest::addColumn<QString>("message");
-    QTest::newRow("notes") << "AppDomainGroup-group.com.apple.notes" << "NoteStore.sqlite"
-                           << "actNotes" << "This backup does not contain the notes.";
-    QTest::newRow("call history")
-        << "HomeDomain" << "Library/CallHistoryDB/CallHistory.storedata" << "actCallHis"
-        << "This backup does not contain the call history.";
-    QTest::newRow("contacts") << "HomeDomain" << "Library/AddressBook/AddressBook.sqlitedb"
-                              << "actContact" << "This backup does not contain the contacts.";
+    QTest::newRow("notes") << "AppDomainGroup-group.com.apple.notes"
+                           << "NoteStore.sqlite"
+                           << "actNotes"
+                           << "This backup does not contain the notes.";
+    QTest::newRow("call history") << "HomeDomain"
+                                  << "Library/CallHistoryDB/CallHistory.storedata"
+                                  << "actCallHis"
+                                  << "This backup does not contain the call history.";
+    QTest::newRow("contacts") << "HomeDomain"
+                              << "Library/AddressBook/AddressBook.sqlitedb"
+                              << "actContact"
+                              << "This backup does not contain the contacts.";
     QTest::newRow("voice memos") << "AppDomainGroup-group.com.apple.VoiceMemos.shared"
-                                 << "Recordings/CloudRecordings.db" << "actRecording"
+                                 << "Recordings/CloudRecordings.db"
+                                 << "actRecording"
                                  << "This backup does not contain the voice memos.";
 }
 

@@ -133,9 +133,9 @@ void TestCurrentRecords::callKinds_data()
     QTest::newRow("incoming, over an hour")
         << QVariant(0) << QVariant(1) << QVariant(1) << tel << blob << QVariant(3725.0) << when
         << QStringList{shown, "+14155550123", "Incoming", "1:02:05", "Phone"};
-    QTest::newRow("missed")
-        << QVariant(0) << QVariant(0) << QVariant(1) << tel << blob << QVariant(0.0) << when
-        << QStringList{shown, "+14155550123", "Missed", "0:00:00", "Phone"};
+    QTest::newRow("missed") << QVariant(0) << QVariant(0) << QVariant(1) << tel << blob
+                            << QVariant(0.0) << when
+                            << QStringList{shown, "+14155550123", "Missed", "0:00:00", "Phone"};
     QTest::newRow("outgoing nobody answered")
         << QVariant(1) << QVariant(0) << QVariant(1) << tel << blob << QVariant(0.0) << when
         << QStringList{shown, "+14155550123", "Outgoing", "0:00:00", "Phone"};
@@ -150,12 +150,14 @@ void TestCurrentRecords::callKinds_data()
         << QVariant(0) << QVariant(1) << QVariant(1) << QVariant("net.whatsapp.WhatsApp") << blob
         << QVariant(90.0) << when
         << QStringList{shown, "+14155550123", "Incoming", "0:01:30", "net.whatsapp.WhatsApp"};
-    QTest::newRow("no provider")
-        << QVariant(1) << QVariant(1) << QVariant(1) << none << blob << QVariant(1.0) << when
-        << QStringList{shown, "+14155550123", "Outgoing", "0:00:01", "Phone"};
+    QTest::newRow("no provider") << QVariant(1) << QVariant(1) << QVariant(1) << none << blob
+                                 << QVariant(1.0) << when
+                                 << QStringList{shown, "+14155550123", "Outgoing", "0:00:01",
+                                                "Phone"};
     QTest::newRow("number kept as text")
         << QVariant(1) << QVariant(1) << QVariant(1) << tel << QVariant("13900139000")
-        << QVariant(1.0) << when << QStringList{shown, "13900139000", "Outgoing", "0:00:01", "Phone"};
+        << QVariant(1.0) << when
+        << QStringList{shown, "13900139000", "Outgoing", "0:00:01", "Phone"};
     QTest::newRow("number kept as an integer")
         << QVariant(1) << QVariant(1) << QVariant(1) << tel << QVariant(qint64(5551234))
         << QVariant(1.0) << when << QStringList{shown, "5551234", "Outgoing", "0:00:01", "Phone"};
@@ -164,11 +166,12 @@ void TestCurrentRecords::callKinds_data()
         << QStringList{QString(), QString(), "Missed", QString(), "Phone"};
     QTest::newRow("fraction of a second")
         << QVariant(1) << QVariant(1) << QVariant(1) << tel << blob << QVariant(1.0)
-        << QVariant(700000000.75) << QStringList{shown, "+14155550123", "Outgoing", "0:00:01", "Phone"};
-    QTest::newRow("before 2001")
-        << QVariant(1) << QVariant(1) << QVariant(1) << tel << blob << QVariant(1.0)
-        << QVariant(-86400.0)
-        << QStringList{"2000-12-31 08:00:00", "+14155550123", "Outgoing", "0:00:01", "Phone"};
+        << QVariant(700000000.75)
+        << QStringList{shown, "+14155550123", "Outgoing", "0:00:01", "Phone"};
+    QTest::newRow("before 2001") << QVariant(1) << QVariant(1) << QVariant(1) << tel << blob
+                                 << QVariant(1.0) << QVariant(-86400.0)
+                                 << QStringList{"2000-12-31 08:00:00", "+14155550123", "Outgoing",
+                                                "0:00:01", "Phone"};
 }
 
 void TestCurrentRecords::callKinds()
@@ -192,7 +195,8 @@ void TestCurrentRecords::callKinds()
                        "ZCALLTYPE INTEGER, ZORIGINATED INTEGER, ZDATE TIMESTAMP, ZDURATION FLOAT, "
                        "ZADDRESS BLOB, ZNAME VARCHAR, ZSERVICE_PROVIDER VARCHAR)"));
         QVERIFY(q.prepare("INSERT INTO ZCALLRECORD VALUES (1, ?, ?, ?, ?, ?, ?, NULL, ?)"));
-        for (const QVariant& v : {answered, callType, originated, date, duration, address, provider})
+        for (const QVariant& v :
+             {answered, callType, originated, date, duration, address, provider})
             q.addBindValue(v.isValid() ? v : QVariant(QMetaType::fromType<double>()));
         QVERIFY(q.exec());
         db.close();
@@ -200,10 +204,10 @@ void TestCurrentRecords::callKinds()
     QSqlDatabase::removeDatabase("maker");
     TdmGlobal dm;
     QueryResult result;
-    runStatements(dm, path,
-                  callRecordStatements(tableColumns(path, "ZCALLRECORD"), QString()), result);
-    QCOMPARE(result.columns, (QStringList{"Date", "Number", "Name", "Direction", "Duration",
-                                          "Service"}));
+    runStatements(dm, path, callRecordStatements(tableColumns(path, "ZCALLRECORD"), QString()),
+                  result);
+    QCOMPARE(result.columns,
+             (QStringList{"Date", "Number", "Name", "Direction", "Duration", "Service"}));
     QCOMPARE(result.rowCount(), 1);
     const QStringList row = rowsOf(result).constFirst();
     QCOMPARE((QStringList{row[0], row[1], row[3], row[4], row[5]}), shown);
@@ -239,8 +243,8 @@ void TestCurrentRecords::callNamesFromTheAddressBook()
 {
     QFETCH(bool, withAddressBook);
     QFETCH(Rows, rows);
-    const QString store = writeFile(m_dir, "CallHistory.storedata",
-                                    CurrentDatabases::callHistoryStore());
+    const QString store =
+        writeFile(m_dir, "CallHistory.storedata", CurrentDatabases::callHistoryStore());
     const QStringList statements = callRecordStatements(
         tableColumns(store, "ZCALLRECORD"), withAddressBook ? m_addressBook : QString());
     TdmGlobal dm;
@@ -273,19 +277,21 @@ void TestCurrentRecords::callTableWithoutItsColumns()
     QueryResult result;
     runStatements(dm, path, callRecordStatements(tableColumns(path, "ZCALLRECORD"), m_addressBook),
                   result);
-    QCOMPARE(rowsOf(result), (Rows{{"2001-01-01 08:00:00", "110", QString(), "Outgoing",
-                                    QString(), "Phone"}}));
+    QCOMPARE(rowsOf(result),
+             (Rows{{"2001-01-01 08:00:00", "110", QString(), "Outgoing", QString(), "Phone"}}));
 }
 
 void TestCurrentRecords::noteBodies_data()
 {
     QTest::addColumn<QByteArray>("zdata");
     QTest::addColumn<QVariant>("text"); // invalid: no text
-    QTest::newRow("text") << CurrentDatabases::noteBody(u("Hello\nwörld ☕")) << QVariant(u("Hello\nwörld ☕"));
+    QTest::newRow("text") << CurrentDatabases::noteBody(u("Hello\nwörld ☕"))
+                          << QVariant(u("Hello\nwörld ☕"));
     QTest::newRow("fields of every wire type around it")
         << CurrentDatabases::noteBody(CurrentDatabases::longNoteText())
         << QVariant(CurrentDatabases::longNoteText());
-    QTest::newRow("ciphertext of a locked note") << QByteArray("\x71\x3d\xcd\x2d\x00\x01", 6) << QVariant();
+    QTest::newRow("ciphertext of a locked note")
+        << QByteArray("\x71\x3d\xcd\x2d\x00\x01", 6) << QVariant();
     QTest::newRow("empty") << QByteArray() << QVariant();
     // Gzip of a hand-made protobuf, then that gzip cut short.
     const QByteArray good = CurrentDatabases::noteBody(QStringLiteral("cut"));
@@ -312,12 +318,26 @@ void TestCurrentRecords::inflateStopsAtItsLimit()
     QVERIFY(!inflateGzip(body, 1 << 19).has_value());
 
     // Malformed protobufs: a length past the end, a varint without end, an unknown wire type.
-    QCOMPARE(protobufField(QByteArray("\x12\x05" "ab", 4), 2).has_value(), false);
+    QCOMPARE(protobufField(QByteArray("\x12\x05"
+                                      "ab",
+                                      4),
+                           2)
+                 .has_value(),
+             false);
     QCOMPARE(protobufField(QByteArray(12, '\xff'), 2).has_value(), false);
     QCOMPARE(protobufField(QByteArray("\x0f\x00", 2), 2).has_value(), false);
-    QCOMPARE(protobufField(QByteArray("\x09" "1234567", 8), 2).has_value(), false);
-    const std::optional<QByteArrayView> found = protobufField(
-        QByteArray("\x08\x96\x01\x0d" "abcd" "\x12\x02" "hi", 12), 2);
+    QCOMPARE(protobufField(QByteArray("\x09"
+                                      "1234567",
+                                      8),
+                           2)
+                 .has_value(),
+             false);
+    const std::optional<QByteArrayView> found = protobufField(QByteArray("\x08\x96\x01\x0d"
+                                                                         "abcd"
+                                                                         "\x12\x02"
+                                                                         "hi",
+                                                                         12),
+                                                              2);
     QVERIFY(found.has_value());
     QCOMPARE(QByteArray(found->data(), found->size()), QByteArray("hi"));
 }
@@ -360,8 +380,8 @@ void TestCurrentRecords::realNoteStore()
 void TestCurrentRecords::generatedNoteStore()
 {
     const QString store = writeFile(m_dir, "NoteStore.sqlite", CurrentDatabases::noteStore());
-    const QStringList statements = noteStoreStatements(
-        tableColumns(store, "ZICCLOUDSYNCINGOBJECT"), tableColumns(store, "ZICNOTEDATA"));
+    const QStringList statements = noteStoreStatements(tableColumns(store, "ZICCLOUDSYNCINGOBJECT"),
+                                                       tableColumns(store, "ZICNOTEDATA"));
     TdmGlobal dm;
     QueryResult result;
     runStatements(dm, store, statements, result);
@@ -419,8 +439,7 @@ print(json.dumps(out, ensure_ascii=False))
     const QJsonObject zhang = cards[0].toObject();
     QCOMPARE(zhang["version"].toString(), "3.0");
     QCOMPARE(zhang["fn"].toString(), u("伟 张"));
-    QCOMPARE(zhang["n"].toArray().toVariantList(),
-             (QVariantList{u("张"), u("伟"), "", "", ""}));
+    QCOMPARE(zhang["n"].toArray().toVariantList(), (QVariantList{u("张"), u("伟"), "", "", ""}));
     QCOMPARE(zhang["tel"].toArray().toVariantList(),
              (QVariantList{QVariantList{"+8613800138000", QVariantList{"CELL"}},
                            QVariantList{"13900139000", QVariantList{"HOME"}}}));
@@ -436,8 +455,9 @@ print(json.dumps(out, ensure_ascii=False))
     QCOMPARE(zoe["org"].toArray().toVariantList(), (QVariantList{"Acme, Inc.", "R&D"}));
     QCOMPARE(zoe["title"].toString(), "Head of \"Research\"");
     QCOMPARE(zoe["note"].toString(), "Met at the fair, hall 3\nLikes green tea");
-    QCOMPARE(zoe["email"].toArray().toVariantList(),
-             (QVariantList{QVariantList{"zoe.mueller@example.de", QVariantList{"INTERNET", "WORK"}}}));
+    QCOMPARE(
+        zoe["email"].toArray().toVariantList(),
+        (QVariantList{QVariantList{"zoe.mueller@example.de", QVariantList{"INTERNET", "WORK"}}}));
     QVERIFY(zoe["bday"].isNull());
     const QJsonObject olaf = cards[2].toObject();
     QCOMPARE(olaf["fn"].toString(), "Olaf Ohnenummer");
@@ -503,8 +523,8 @@ void TestCurrentRecords::mp4TitleTag_data()
     const QByteArray titled = CurrentDatabases::titledRecording(0.3, 440, u("Küchen-Idee 厨房"));
     QTest::newRow("title tag") << titled << QVariant(u("Küchen-Idee 厨房"));
     QTest::newRow("no tag") << CurrentDatabases::titledRecording(0.3, 440, QString()) << QVariant();
-    QTest::newRow("cut inside the moov atom") << titled.left(titled.indexOf("moov") + 40)
-                                              << QVariant();
+    QTest::newRow("cut inside the moov atom")
+        << titled.left(titled.indexOf("moov") + 40) << QVariant();
     QTest::newRow("not a file of atoms") << QByteArray(64, '\xff') << QVariant();
     QTest::newRow("empty") << QByteArray() << QVariant();
     // An atom claiming more than the file holds.
@@ -529,13 +549,18 @@ void TestCurrentRecords::memoSaveNames_data()
 {
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("name");
-    QTest::newRow("plain") << "Band practice" << "Band practice.m4a";
-    QTest::newRow("separators and colons") << u("Interview: Zoë / part 1")
-                                           << u("Interview_ Zoë _ part 1.m4a");
-    QTest::newRow("hidden-file dots") << "..secret" << "secret.m4a";
-    QTest::newRow("only separators") << "//" << "__.m4a";
-    QTest::newRow("empty") << "" << "20240315 120000-3A4B5C6D.m4a";
-    QTest::newRow("line break") << "a\nb" << "a_b.m4a";
+    QTest::newRow("plain") << "Band practice"
+                           << "Band practice.m4a";
+    QTest::newRow("separators and colons")
+        << u("Interview: Zoë / part 1") << u("Interview_ Zoë _ part 1.m4a");
+    QTest::newRow("hidden-file dots") << "..secret"
+                                      << "secret.m4a";
+    QTest::newRow("only separators") << "//"
+                                     << "__.m4a";
+    QTest::newRow("empty") << ""
+                           << "20240315 120000-3A4B5C6D.m4a";
+    QTest::newRow("line break") << "a\nb"
+                                << "a_b.m4a";
     QTest::newRow("very long") << QString(300, QLatin1Char('y'))
                                << QString(120, QLatin1Char('y')) + ".m4a";
 }

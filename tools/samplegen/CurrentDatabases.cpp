@@ -139,8 +139,8 @@ QByteArray runFfmpeg(const QStringList& args)
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(QStringLiteral("ffmpeg"),
-            QStringList{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y")} + args +
-                QStringList{out});
+            QStringList{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y")} +
+                args + QStringList{out});
     if (!p.waitForStarted(-1))
         fail(QStringLiteral("cannot run ffmpeg: %1").arg(p.errorString()));
     p.waitForFinished(-1);
@@ -218,8 +218,7 @@ QByteArray callHistoryStore()
                "com.apple.FaceTime", uid(5)},
               // Another app's call: the name it reported, the app as the service.
               {6, 1, 1, 0, 700432000.0, 90.0, QByteArray("+447700900123"), "gb", kNull,
-               QStringLiteral("Ada Lovelace"), "net.whatsapp.WhatsApp",
-               uid(6)},
+               QStringLiteral("Ada Lovelace"), "net.whatsapp.WhatsApp", uid(6)},
               // Missed FaceTime audio.
               {7, 0, 16, 0, 700518400.0, 0.0, QByteArray("+14155550199"), kNull, kNull, kNull,
                "com.apple.FaceTime", uid(7)}});
@@ -285,35 +284,31 @@ QByteArray noteStore()
                  "ZMARKEDFORDELETION, ZACCOUNT7, ZFOLDER, ZNOTEDATA, ZCREATIONDATE1, "
                  "ZMODIFICATIONDATE1, ZSNIPPET, ZTITLE1, ZIDENTIFIER) VALUES (?, 12, 1, ?, ?, 1, "
                  "?, ?, ?, ?, ?, ?, ?)"),
-             {{10, 0, 0, 2, 1, 720000000.5, 720003600.0, "Milk, eggs, bread", "Shopping",
-               uid(9)},
+             {{10, 0, 0, 2, 1, 720000000.5, 720003600.0, "Milk, eggs, bread", "Shopping", uid(9)},
               {11, 0, 0, 3, 2, 720100000.0, 720200000.0, "Day 1: walked along the river",
                "Trip diary", uid(10)},
-              {12, 1, 0, 2, 3, 720300000.0, 720300500.0, kNull, "Bank PINs",
-               uid(11)},
+              {12, 1, 0, 2, 3, 720300000.0, 720300500.0, kNull, "Bank PINs", uid(11)},
               // Marked for deletion: gone from the phone's lists, still in the file.
-              {13, 0, 1, 2, 4, 720400000.0, 720400100.0, "Old draft", "Old draft",
-               uid(12)},
+              {13, 0, 1, 2, 4, 720400000.0, 720400100.0, "Old draft", "Old draft", uid(12)},
               // In the trash folder: still the user's, shown with its folder.
-              {14, 0, 0, 4, 5, 720500000.0, 720500100.0, "Packing list", "Packing list",
-               uid(13)},
+              {14, 0, 0, 4, 5, 720500000.0, 720500100.0, "Packing list", "Packing list", uid(13)},
               // Its body is not on the device (iCloud only).
-              {15, 0, 0, 2, kNull, 720600000.0, 720600100.0, "Ideas", "Ideas",
-               uid(14)}});
+              {15, 0, 0, 2, kNull, 720600000.0, 720600100.0, "Ideas", "Ideas", uid(14)}});
     // A locked note's body is ciphertext with its IV and tag.
     QByteArray cipher;
     for (int i = 0; i < 96; ++i)
         cipher += char((i * 73 + 41) & 0xff);
-    b.insert(QStringLiteral("INSERT INTO ZICNOTEDATA (Z_PK, Z_ENT, Z_OPT, ZNOTE, "
-                            "ZCRYPTOINITIALIZATIONVECTOR, ZCRYPTOTAG, ZDATA) VALUES (?, 19, 1, ?, "
-                            "?, ?, ?)"),
-             {{1, 10, kNullBlob, kNullBlob,
-               noteBody(QStringLiteral("Shopping\nMilk, eggs, bread\n\"Organic\" if they have it"))},
-              {2, 11, kNullBlob, kNullBlob, noteBody(longNoteText())},
-              {3, 12, QByteArray(16, '\x11'), QByteArray(16, '\x22'), cipher},
-              {4, 13, kNullBlob, kNullBlob, noteBody(QStringLiteral("Old draft\nnever sent"))},
-              {5, 14, kNullBlob, kNullBlob,
-               noteBody(QStringLiteral("Packing list\n护照, charger, 雨伞"))}});
+    b.insert(
+        QStringLiteral("INSERT INTO ZICNOTEDATA (Z_PK, Z_ENT, Z_OPT, ZNOTE, "
+                       "ZCRYPTOINITIALIZATIONVECTOR, ZCRYPTOTAG, ZDATA) VALUES (?, 19, 1, ?, "
+                       "?, ?, ?)"),
+        {{1, 10, kNullBlob, kNullBlob,
+          noteBody(QStringLiteral("Shopping\nMilk, eggs, bread\n\"Organic\" if they have it"))},
+         {2, 11, kNullBlob, kNullBlob, noteBody(longNoteText())},
+         {3, 12, QByteArray(16, '\x11'), QByteArray(16, '\x22'), cipher},
+         {4, 13, kNullBlob, kNullBlob, noteBody(QStringLiteral("Old draft\nnever sent"))},
+         {5, 14, kNullBlob, kNullBlob,
+          noteBody(QStringLiteral("Packing list\n护照, charger, 雨伞"))}});
     return b.finish();
 }
 
@@ -335,22 +330,17 @@ QByteArray cloudRecordings()
                             "?, ?, ?, ?)"),
              {// The user's title, with characters no file name may hold.
               {1, 720872100.0, 1.0, kNull, QStringLiteral("Interview: Zoë / part 1"),
-               QStringLiteral("Interview: Zoë / part 1"), kNull, kMemos[0].file,
-               uid(15)},
+               QStringLiteral("Interview: Zoë / part 1"), kNull, kMemos[0].file, uid(15)},
               // iOS 17: the title encrypted, the sorting label plain.
               {2, 729459000.0, 1.0, kNull, kNull, QStringLiteral("Band practice"),
-               QStringLiteral("AQIDBAUGBwgJCgsMDQ4PEA=="), kMemos[1].file,
-               uid(16)},
+               QStringLiteral("AQIDBAUGBwgJCgsMDQ4PEA=="), kMemos[1].file, uid(16)},
               // No label: the file's own title tag.
-              {3, 730972800.0, 1.0, kNull, kNull, kNull, kNull, kMemos[2].file,
-               uid(17)},
+              {3, 730972800.0, 1.0, kNull, kNull, kNull, kNull, kMemos[2].file, uid(17)},
               // Neither: the file name.
-              {4, 732196800.0, 1.0, kNull, kNull, kNull, kNull, kMemos[3].file,
-               uid(18)},
+              {4, 732196800.0, 1.0, kNull, kNull, kNull, kNull, kMemos[3].file, uid(18)},
               // Recently deleted; the path as older models keep it, in full.
               {5, 732610800.0, 1.0, 733000000.0, QStringLiteral("Old reminder"), kNull, kNull,
-               QStringLiteral("/var/mobile/Media/Recordings/") + kMemos[4].file,
-               uid(19)},
+               QStringLiteral("/var/mobile/Media/Recordings/") + kMemos[4].file, uid(19)},
               // Offloaded to iCloud: no file in the backup.
               {6, 733654800.0, 12.0, kNull, QStringLiteral("Lecture"), kNull, kNull,
                "20240401 090000-DEADBEEF.m4a", uid(20)}});
@@ -359,11 +349,14 @@ QByteArray cloudRecordings()
 
 QByteArray titledRecording(double seconds, double frequency, const QString& title)
 {
-    QStringList args{QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+    QStringList args{QStringLiteral("-f"),
+                     QStringLiteral("lavfi"),
+                     QStringLiteral("-i"),
                      QStringLiteral("sine=frequency=%1:duration=%2:sample_rate=44100")
                          .arg(frequency)
                          .arg(seconds),
-                     QStringLiteral("-c:a"), QStringLiteral("aac")};
+                     QStringLiteral("-c:a"),
+                     QStringLiteral("aac")};
     if (!title.isEmpty())
         args << QStringLiteral("-metadata") << QStringLiteral("title=") + title;
     args << QStringLiteral("-f") << QStringLiteral("ipod");

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs one fuzz target for SECONDS (default 60) under libFuzzer, AddressSanitizer and UBSan:
 #   bash scripts/fuzz.sh TARGET [SECONDS]
-# TARGET: mbdb, plist, keybag, mbfile, chatpayload, typedstream or contactremark. The seed corpus comes from the sample-backup
+# TARGET: mbdb, plist, keybag, mbfile, chatpayload, typedstream, contactremark, notestore or mp4title. The seed corpus comes from the sample-backup
 # generator on the first run and grows in build-fuzz/corpus/TARGET; inputs that crash land in
 # build-fuzz/crashes/TARGET.
 set -euo pipefail

@@ -15,6 +15,7 @@ packages=(
     libopencore-amrnb-dev
     libheif-dev libheif-examples qt6-image-formats-plugins
     qt6-translations-l10n cmark-gfm librsvg2-bin
+    zlib1g-dev python3-vobject
     "$@"
 )
 # The SILK voice decoder runs on Node.js; install Debian's only when no node is present

@@ -1,5 +1,6 @@
 #include "app/DmGlobal.h"
 
+#include "tables/NoteStore.h"
 #include "tables/PersonalDataQueries.h"
 #include "util/Sqlite.h"
 
@@ -31,6 +32,8 @@ void TdmGlobal::openDatabase(const QString& file)
     qrySQL = QSqlQuery(); // a live query would keep the old file busy
     openReadOnlyDatabase(connSqlite, file);
     registerMessageFunctions(connSqlite);
+    registerContactFunctions(connSqlite);
+    registerNoteFunctions(connSqlite);
     qrySQL = QSqlQuery(connSqlite);
     qrySQL.setForwardOnly(true);
 }

@@ -11,6 +11,7 @@
 #include "backup/BackupFileManager.h"
 #include "backup/BackupInfo.h"
 #include "backup/ManifestInfo.h"
+#include "backup/Plist.h"
 #include "backup/StoredCopies.h"
 #include "chat/FormMessages.h"
 #include "chat/WechatAction.h"
@@ -19,6 +20,7 @@
 #include "media/FormPhoto.h"
 #include "media/FormRecording.h"
 #include "media/MediaFiles.h"
+#include "media/VoiceMemos.h"
 #include "tables/PersonalDataTables.h"
 #include "util/Error.h"
 #include "util/EventPump.h"
@@ -39,6 +41,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QScopeGuard>
+#include <QSet>
 #include <QScopedValueRollback>
 #include <QScreen>
 #include <QStackedWidget>
@@ -479,6 +482,20 @@ void TFormMain::btnBrowseClick()
     updateActions();
 }
 
+namespace {
+
+// Info.plist's "Product Version", for backups without a Manifest.plist that says it.
+QString infoPlistProductVersion(const QString& folder)
+{
+    QFile file(QDir(folder).filePath(QStringLiteral("Info.plist")));
+    if (!file.open(QIODevice::ReadOnly) || file.size() > 64 * 1024 * 1024)
+        return {};
+    const PlistPointer root = plistFromMemory(file.readAll());
+    return plistDictString(root.get(), "Product Version").value_or(QString());
+}
+
+} // namespace
+
 void TFormMain::actNextExecute()
 {
     if (m_loading)
@@ -511,6 +528,9 @@ void TFormMain::LoadBackup()
     m_loadedBackupPath = info->FBackupPath;
 
     const TManifestInfo manifest = ReadManifestInfo(m_loadedBackupPath);
+    m_productVersion = manifest.productVersion;
+    if (m_productVersion.isEmpty())
+        m_productVersion = infoPlistProductVersion(m_loadedBackupPath);
     auto copies = std::make_unique<TStoredCopies>(m_loadedBackupPath);
     switch (encryptionScheme(m_loadedBackupPath, manifest)) {
     case TEncryptionScheme::esNone:
@@ -711,12 +731,14 @@ void TFormMain::actMessagesUpdate()
 
 void TFormMain::actCallHisUpdate()
 {
-    actCallHis->setEnabled(!FcallHistoryDbFile.isEmpty());
+    // Also where the phone left the call history out: the click says why it is missing.
+    actCallHis->setEnabled(!FcallHistoryDbFile.isEmpty() || !FcallRecordsDbFile.isEmpty() ||
+                           callHistoryLeftOut());
 }
 
 void TFormMain::actNotesUpdate()
 {
-    actNotes->setEnabled(!FnotesDbFile.isEmpty());
+    actNotes->setEnabled(!FnotesDbFile.isEmpty() || !FnoteStoreDbFile.isEmpty());
 }
 
 void TFormMain::actCalendarUpdate()
@@ -736,7 +758,8 @@ void TFormMain::actCameraUpdate()
 
 void TFormMain::actRecordingUpdate()
 {
-    actRecording->setEnabled(!FRecordingDb.isEmpty());
+    actRecording->setEnabled(!FRecordingDb.isEmpty() || !FvoiceMemosDbFile.isEmpty() ||
+                             !FVoiceMemoFiles.isEmpty());
 }
 
 void TFormMain::actWechatUpdate()
@@ -766,24 +789,71 @@ void TFormMain::actMessagesExecute()
                      });
 }
 
+bool TFormMain::hasReadable(const QString& Key)
+{
+    return !Key.isEmpty() && FStoredCopies && FStoredCopies->hasReadableCopy(Key);
+}
+
+bool TFormMain::callHistoryLeftOut() const
+{
+    if (!FStoredCopies || FStoredCopies->isEncrypted() || m_productVersion.isEmpty())
+        return false;
+    // A binary catalog comes from iOS 9 or earlier, whatever the descriptions say.
+    if (QFileInfo::exists(QDir(m_loadedBackupPath).filePath(QStringLiteral("Manifest.mbdb"))))
+        return false;
+    return m_productVersion.section(QLatin1Char('.'), 0, 0).toInt() >= 13;
+}
+
 void TFormMain::actCallHisExecute()
 {
-    showCallHistoryTable(m_dm, readableDatabase(FcallHistoryDbFile),
-                         readableDatabase(FcontactsDbFile), this);
+    // Names come from the address book where it can be read; the calls are shown without.
+    const QString contacts =
+        hasReadable(FcontactsDbFile) ? readableDatabase(FcontactsDbFile) : QString();
+    if (hasReadable(FcallRecordsDbFile)) {
+        showCallRecordsTable(m_dm, readableDatabase(FcallRecordsDbFile), contacts, this);
+        return;
+    }
+    if (hasReadable(FcallHistoryDbFile)) {
+        showCallHistoryTable(m_dm, readableDatabase(FcallHistoryDbFile), contacts, this);
+        return;
+    }
+    if (FcallRecordsDbFile.isEmpty() && FcallHistoryDbFile.isEmpty() && callHistoryLeftOut()) {
+        ShowMessage(QStringLiteral("This backup is not encrypted. iPhones with iOS 13 or later "
+                                   "put their call history only into encrypted backups: make an "
+                                   "encrypted backup to see it."));
+        return;
+    }
+    ShowMessage(QStringLiteral("This backup does not contain the call history."));
 }
 
 void TFormMain::actNotesExecute()
 {
+    if (hasReadable(FnoteStoreDbFile)) {
+        showNoteStoreTable(m_dm, readableDatabase(FnoteStoreDbFile), this);
+        return;
+    }
+    if (!hasReadable(FnotesDbFile)) {
+        ShowMessage(QStringLiteral("This backup does not contain the notes."));
+        return;
+    }
     showNotesTable(m_dm, readableDatabase(FnotesDbFile), this);
 }
 
 void TFormMain::actCalendarExecute()
 {
+    if (!hasReadable(FcalendarDbFile)) {
+        ShowMessage(QStringLiteral("This backup does not contain the calendar."));
+        return;
+    }
     showCalendarTable(m_dm, readableDatabase(FcalendarDbFile), this);
 }
 
 void TFormMain::actContactExecute()
 {
+    if (!hasReadable(FcontactsDbFile)) {
+        ShowMessage(QStringLiteral("This backup does not contain the contacts."));
+        return;
+    }
     showContactTable(m_dm, readableDatabase(FcontactsDbFile), this);
 }
 
@@ -875,14 +945,87 @@ void TFormMain::actRecordingExecute()
     QTreeWidgetItem* media = FindNode(topLevelNodes(), QStringLiteral("Media"));
     QTreeWidgetItem* folder =
         media ? FindNode(childrenOf(media), QStringLiteral("Recordings")) : nullptr;
-    if (!folder)
+    const bool voiceMemos = !FvoiceMemosDbFile.isEmpty() || !FVoiceMemoFiles.isEmpty();
+    if (!folder && !voiceMemos)
         return;
     std::vector<TExportFile> list;
     const auto freeList = qScopeGuard([&list] { FreeExportList(list); });
     m_keylessFiles = 0;
-    CollectRecordings(childrenOf(folder), list);
+    if (folder)
+        CollectRecordings(childrenOf(folder), list);
+    // The old recordings' lines are their file names; the Voice Memos' their titles.
+    QStringList captions;
+    for (const TExportFile& file : list)
+        captions << phoneFileName(file);
+    if (voiceMemos)
+        collectVoiceMemos(list, captions);
     reportKeylessFiles();
-    ShowRecordingForm(list, this, [this](const QString& file) { return readableMedia(file); });
+    if (list.empty() && !folder) {
+        ShowMessage(QStringLiteral("This backup does not contain the voice memos."));
+        return;
+    }
+    ShowRecordingForm(
+        list, this, [this](const QString& file) { return readableMedia(file); }, captions);
+}
+
+void TFormMain::collectVoiceMemos(std::vector<TExportFile>& list, QStringList& captions)
+{
+    std::vector<TVoiceMemo> memos;
+    if (hasReadable(FvoiceMemosDbFile)) {
+        // An unreadable database costs the titles, not the recordings: they are listed by name.
+        try {
+            memos = readVoiceMemos(readableDatabase(FvoiceMemosDbFile));
+        } catch (const Error& e) {
+            ShowMessage(e.message());
+        }
+    }
+    // Files the database does not describe (or no database at all) are listed by their names.
+    QSet<QString> described;
+    for (const TVoiceMemo& memo : memos)
+        described.insert(memo.fileName);
+    QStringList others;
+    for (auto it = FVoiceMemoFiles.cbegin(); it != FVoiceMemoFiles.cend(); ++it) {
+        const QString suffix = QFileInfo(it.key()).suffix().toLower();
+        if (!described.contains(it.key()) &&
+            QStringList{"m4a", "qta", "caf", "aac", "wav", "mp3"}.contains(suffix))
+            others << it.key();
+    }
+    others.sort();
+    for (const QString& name : others) {
+        TVoiceMemo memo;
+        memo.fileName = name;
+        memos.push_back(memo);
+    }
+
+    for (const TVoiceMemo& memo : memos) {
+        const auto key = FVoiceMemoFiles.constFind(memo.fileName);
+        if (key == FVoiceMemoFiles.cend())
+            continue; // offloaded to iCloud, or not backed up
+        if (!hasReadable(*key)) {
+            if (FStoredCopies && FStoredCopies->isEncrypted() &&
+                QFileInfo::exists(RealFileName(*key)))
+                ++m_keylessFiles;
+            continue;
+        }
+        std::optional<QString> tag;
+        if (memo.label.isEmpty())
+            tag = mp4TitleTag(readableMedia(RealFileName(*key)));
+        const QString title = memoTitle(memo, tag);
+        TExportFile file;
+        file.srcFile = RealFileName(*key);
+        file.dstFile = FExportPath + memoSaveName(title, memo.fileName);
+        file.parentFolder = QStringLiteral("Recordings");
+        list.push_back(std::move(file));
+        QStringList line{title};
+        if (!memo.date.isEmpty())
+            line << memo.date;
+        if (memo.duration > 0)
+            line << formatDuration(memo.duration);
+        QString caption = line.join(QStringLiteral("    "));
+        if (memo.recentlyDeleted)
+            caption += QLatin1Char(' ') + tr("(Recently Deleted)");
+        captions << caption;
+    }
 }
 void TFormMain::reportKeylessFiles()
 {

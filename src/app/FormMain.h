@@ -185,6 +185,12 @@ private:
     QString readableDatabase(const QString& Key) const;
     QString readableMedia(const QString& srcFile) const;
     void reportKeylessFiles();
+    // Whether Key names a stored copy that can be read (for an encrypted backup: with its key).
+    bool hasReadable(const QString& Key);
+    // An unencrypted backup of iOS 13 or later, which the phone leaves its call history out of.
+    bool callHistoryLeftOut() const;
+    // The Voice Memos app's recordings, titled, with the list's line for each.
+    void collectVoiceMemos(std::vector<TExportFile>& list, QStringList& captions);
     void retranslateUi();
     void createLayout();
     void createActions();
@@ -219,6 +225,7 @@ private:
     std::atomic_bool* m_unlockCancel = nullptr; // while a password is being checked
     int m_keylessFiles = 0; // files of the last collection left out for want of a key
     QString m_loadedBackupPath; // the backup FBackupMgr reads, whatever is selected since
+    QString m_productVersion;   // the loaded backup's iOS version, empty when it does not say
     TFileTreeShape m_treeShape;
     std::vector<QTreeWidgetItem*> m_treeItems; // while building, by shape node id; parents own them
     // Top-level nodes are built under this detached root, off the view, and handed to tvTree

@@ -22,6 +22,10 @@ void TRecordIndex::initState()
     FcalendarDbFile.clear();
     FWechatDbFile.clear();
     FHasCamera = false;
+    FcallRecordsDbFile.clear();
+    FnoteStoreDbFile.clear();
+    FvoiceMemosDbFile.clear();
+    FVoiceMemoFiles.clear();
 }
 
 void TRecordIndex::clearIndex()
@@ -62,6 +66,19 @@ void TRecordIndex::indexRecord(const TBackupFileRecord& record, const QString& t
         FcontactsDbFile = record.Key;
     if (path == QLatin1String("Library/Calendar/Calendar.sqlitedb"))
         FcalendarDbFile = record.Key;
+
+    if (path == QLatin1String("Library/CallHistoryDB/CallHistory.storedata"))
+        FcallRecordsDbFile = record.Key;
+    if (record.Domain == QLatin1String("AppDomainGroup-group.com.apple.notes") &&
+        path == QLatin1String("NoteStore.sqlite"))
+        FnoteStoreDbFile = record.Key;
+    if (record.Domain == QLatin1String("AppDomainGroup-group.com.apple.VoiceMemos.shared") &&
+        path.startsWith(QLatin1String("Recordings/"))) {
+        if (path == QLatin1String("Recordings/CloudRecordings.db"))
+            FvoiceMemosDbFile = record.Key;
+        else if (!isCompanion(path) && path.indexOf(QLatin1Char('/'), 11) < 0 && path.size() > 11)
+            FVoiceMemoFiles.insert(path.mid(11), record.Key);
+    }
 
     // Only the database itself is an account; its -wal and -shm come along when it is read.
     // Current versions keep contacts and messages in other databases of the same folder.

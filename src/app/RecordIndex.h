@@ -34,6 +34,11 @@ public:
     QString FcalendarDbFile;
     QString FWechatDbFile;
     QString FWechatRoot;
+    // Current iPhones (iOS 8 and later) keep these databases elsewhere and in other formats.
+    QString FcallRecordsDbFile; // Library/CallHistoryDB/CallHistory.storedata
+    QString FnoteStoreDbFile;   // the Notes group container's NoteStore.sqlite
+    QString FvoiceMemosDbFile;  // the Voice Memos group container's Recordings/CloudRecordings.db
+    QHash<QString, QString> FVoiceMemoFiles; // file name in its Recordings/ -> Key
     // One entry per WeChat account folder (Documents/<folder>/ holding DB/MM.sqlite, or, for
     // current versions, DB/WCDB_Contact.sqlite or DB/message_N.sqlite under a 32-hex folder):
     // the Key of its MM.sqlite, else of the first of its databases in catalog order.

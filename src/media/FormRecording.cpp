@@ -27,8 +27,10 @@ TFormRecording::TFormRecording(QWidget* parent) : QDialog(parent)
 
 void TFormRecording::initGUI()
 {
-    for (const TExportFile& file : *FRecordings)
-        lstRecording->addItem(phoneFileName(file));
+    const bool captioned = FCaptions.size() == qsizetype(FRecordings->size());
+    for (size_t i = 0; i < FRecordings->size(); ++i)
+        lstRecording->addItem(captioned ? FCaptions[qsizetype(i)]
+                                        : phoneFileName((*FRecordings)[i]));
 }
 
 void TFormRecording::lstRecordingDblClick()
@@ -43,10 +45,12 @@ void TFormRecording::lstRecordingDblClick()
     ShowVideoForm(file, this);
 }
 
-void ShowRecordingForm(const std::vector<TExportFile>& list, QWidget* parent, TFileResolver resolve)
+void ShowRecordingForm(const std::vector<TExportFile>& list, QWidget* parent, TFileResolver resolve,
+                       const QStringList& captions)
 {
     TFormRecording form(parent);
     form.FRecordings = &list;
+    form.FCaptions = captions;
     form.resolve = std::move(resolve);
     form.initGUI();
     form.exec();

@@ -3,6 +3,7 @@
 #include "util/ExportFile.h"
 
 #include <QDialog>
+#include <QStringList>
 
 #include <vector>
 
@@ -24,6 +25,7 @@ public:
     void lstRecordingDblClick();
 
     const std::vector<TExportFile>* FRecordings = nullptr; // borrowed
+    QStringList FCaptions; // line n's text when given for every entry, else the file names
     TFileResolver resolve;                                 // empty: entries open as they are
 
     QToolBar* tlbMain = nullptr;
@@ -32,6 +34,7 @@ public:
 };
 
 // Shows the recordings window on list, modally.
-// resolve turns each entry into a file to open before it is shown or played.
+// resolve turns each entry into a file to open before it is shown or played; captions, when
+// there is one per entry, are the lines shown (a voice memo's title and date).
 void ShowRecordingForm(const std::vector<TExportFile>& list, QWidget* parent = nullptr,
-                       TFileResolver resolve = {});
+                       TFileResolver resolve = {}, const QStringList& captions = {});

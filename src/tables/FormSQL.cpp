@@ -9,7 +9,10 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QSplitter>
 #include <QStyle>
 #include <QTableView>
 #include <QToolBar>
@@ -64,15 +67,33 @@ TFormSQL::TFormSQL(TdmGlobal& dm, const QString& db, const QStringList& statemen
     lvSQL->verticalHeader()->setDefaultSectionSize(21);
     lvSQL->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     lvSQL->horizontalHeader()->setDefaultSectionSize(120);
+    // Widths are measured on the first rows only: a million rows would take seconds.
+    lvSQL->horizontalHeader()->setResizeContentsPrecision(200);
+    m_model->headerText = [](const QString& name) { return translateMessage(name); };
+
+    memDetail = new QPlainTextEdit(this);
+    memDetail->setObjectName(QStringLiteral("memDetail"));
+    memDetail->setReadOnly(true);
+    memDetail->setPlaceholderText(tr("Select a row to read it in full here."));
+
+    auto* splitter = new QSplitter(Qt::Vertical, this);
+    splitter->setObjectName(QStringLiteral("splDetail"));
+    splitter->addWidget(lvSQL);
+    splitter->addWidget(memDetail);
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 1);
+    splitter->setChildrenCollapsible(false);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(tlbMain);
-    layout->addWidget(lvSQL, 1);
+    layout->addWidget(splitter, 1);
 
     connect(btnClose, &QToolButton::clicked, this, &QDialog::accept);
     connect(btnSave, &QToolButton::clicked, this, &TFormSQL::btnSaveClick);
+    connect(lvSQL->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &TFormSQL::showSelectedRow);
 }
 
 TFormSQL::~TFormSQL() = default;
@@ -89,8 +110,45 @@ void TFormSQL::initGUI()
         failure = e.message();
     }
     m_model->setResult(std::move(result)); // after a failure: what was read before it
+    sizeColumns();
     if (!failure.isEmpty())
         showFailure(failure);
+}
+
+void TFormSQL::sizeColumns()
+{
+    // To the content, but no column so wide that the others leave the window.
+    constexpr int kMaxWidth = 320;
+    lvSQL->resizeColumnsToContents();
+    QHeaderView* header = lvSQL->horizontalHeader();
+    for (int c = 0; c < header->count(); ++c)
+        if (header->sectionSize(c) > kMaxWidth)
+            header->resizeSection(c, kMaxWidth);
+}
+
+QString TFormSQL::detailText() const
+{
+    const QModelIndex current = lvSQL->selectionModel()->currentIndex();
+    if (!current.isValid())
+        return {};
+    const QueryResult& result = m_model->result();
+    const qsizetype row = current.row();
+    if (row < 0 || row >= result.rowCount())
+        return {};
+    QStringList lines;
+    for (qsizetype c = 0; c < result.columns.size(); ++c) {
+        const QString header = m_model->headerData(int(c), Qt::Horizontal).toString();
+        const QString& value = result.cell(row, c);
+        // A text of several lines starts on a line of its own.
+        lines << (value.contains(QLatin1Char('\n')) ? header + QStringLiteral(":\n") + value
+                                                    : header + QStringLiteral(": ") + value);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+void TFormSQL::showSelectedRow()
+{
+    memDetail->setPlainText(detailText());
 }
 
 void TFormSQL::saveCsv(const QString& file)
@@ -108,18 +166,36 @@ void TFormSQL::btnSaveClick()
     QFileDialog dlgSave(this, tr("Save"));
     dlgSave.setAcceptMode(QFileDialog::AcceptSave);
     dlgSave.setFileMode(QFileDialog::AnyFile);
-    dlgSave.setNameFilter(tr("CSV File (*.csv)"));
+    const QString csvFilter = tr("CSV File (*.csv)");
+    const QString vCardFilter = tr("vCard File (*.vcf)");
+    if (saveVCard)
+        dlgSave.setNameFilters({csvFilter, vCardFilter});
+    else
+        dlgSave.setNameFilter(csvFilter);
     dlgSave.setDefaultSuffix(QStringLiteral("csv"));
     dlgSave.selectFile(QStringLiteral("export.csv"));
+    // The proposed name and suffix follow the chosen type.
+    connect(&dlgSave, &QFileDialog::filterSelected, &dlgSave, [&](const QString& filter) {
+        const bool vCard = filter == vCardFilter;
+        dlgSave.setDefaultSuffix(vCard ? QStringLiteral("vcf") : QStringLiteral("csv"));
+        dlgSave.selectFile(vCard ? QStringLiteral("contacts.vcf") : QStringLiteral("export.csv"));
+    });
     if (dlgSave.exec() != QDialog::Accepted || dlgSave.selectedFiles().isEmpty())
         return;
+    const QString file = dlgSave.selectedFiles().constFirst();
+    const bool vCard = saveVCard && (dlgSave.selectedNameFilter() == vCardFilter ||
+                                     file.endsWith(QLatin1String(".vcf"), Qt::CaseInsensitive));
     try {
-        saveCsv(dlgSave.selectedFiles().constFirst());
+        if (vCard)
+            saveVCard(file);
+        else
+            saveCsv(file);
     } catch (const Error& e) {
         showFailure(e.message());
         return;
     }
-    QMessageBox::information(this, windowTitle(), tr("Export csv successfully"));
+    QMessageBox::information(this, windowTitle(),
+                             vCard ? tr("Export vCard successfully") : tr("Export csv successfully"));
 }
 
 void TFormSQL::showFailure(const QString& text)

@@ -3,6 +3,9 @@
 #include <QDialog>
 #include <QStringList>
 
+#include <functional>
+
+class QPlainTextEdit;
 class QTableView;
 class QToolBar;
 class QToolButton;
@@ -32,19 +35,28 @@ public:
 
     const QueryResultModel& model() const { return *m_model; }
 
+    // The selected row, column by column ("Header: value"), as the pane below the table shows
+    // it; empty when no row is selected.
+    QString detailText() const;
+
     QString FDb;
     const QStringList& FSQL;
+    // When set, Save also offers a vCard file, which this writes (it throws an Error on failure).
+    std::function<void(const QString& file)> saveVCard;
 
     QToolBar* tlbMain = nullptr;
     QToolButton* btnClose = nullptr;
     QToolButton* btnSave = nullptr;
     QTableView* lvSQL = nullptr;
+    QPlainTextEdit* memDetail = nullptr; // the selected row in full: long notes and messages
 
 public slots:
     void btnSaveClick();
 
 private:
     void showFailure(const QString& text);
+    void sizeColumns();
+    void showSelectedRow();
 
     TdmGlobal& m_dm;
     QueryResultModel* m_model = nullptr; // owned by this window

@@ -2,6 +2,8 @@
 
 #include "tables/FormSQL.h"
 #include "tables/PersonalDataQueries.h"
+#include "tables/VCard.h"
+#include "tables/CsvWriter.h"
 #include "util/Sqlite.h"
 
 #include <QStringList>
@@ -22,6 +24,22 @@ void showCallHistoryTable(TdmGlobal& dm, const QString& callHistoryDb, const QSt
     ShowSQLForm(dm, callHistoryDb, statements, parent);
 }
 
+void showCallRecordsTable(TdmGlobal& dm, const QString& callRecordsDb, const QString& contactsDb,
+                          QWidget* parent)
+{
+    const QStringList columns = tableColumns(callRecordsDb, QStringLiteral("ZCALLRECORD"));
+    const QStringList statements = callRecordStatements(columns, contactsDb);
+    ShowSQLForm(dm, callRecordsDb, statements, parent);
+}
+
+void showNoteStoreTable(TdmGlobal& dm, const QString& noteStoreDb, QWidget* parent)
+{
+    const QStringList statements =
+        noteStoreStatements(tableColumns(noteStoreDb, QStringLiteral("ZICCLOUDSYNCINGOBJECT")),
+                            tableColumns(noteStoreDb, QStringLiteral("ZICNOTEDATA")));
+    ShowSQLForm(dm, noteStoreDb, statements, parent);
+}
+
 void showNotesTable(TdmGlobal& dm, const QString& notesDb, QWidget* parent)
 {
     const QStringList statements = notesStatements();
@@ -37,5 +55,10 @@ void showCalendarTable(TdmGlobal& dm, const QString& calendarDb, QWidget* parent
 void showContactTable(TdmGlobal& dm, const QString& contactsDb, QWidget* parent)
 {
     const QStringList statements = contactStatements();
-    ShowSQLForm(dm, contactsDb, statements, parent);
+    TFormSQL form(dm, contactsDb, statements, parent);
+    form.saveVCard = [contactsDb](const QString& file) {
+        writeFileReplacing(file, addressBookVCards(contactsDb));
+    };
+    form.initGUI();
+    form.exec();
 }

@@ -67,7 +67,16 @@ QVariant QueryResultModel::data(const QModelIndex& index, int role) const
 {
     if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid))
         return {};
-    return m_result.cell(index.row(), index.column());
+    // A cell shows one line: a text of several lines would be cut at its first line break.
+    // The whole text is in the pane below the table and in the CSV.
+    const QString& text = m_result.cell(index.row(), index.column());
+    if (!text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+        return text;
+    QString line = text;
+    line.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    line.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    return line;
 }
 
 QVariant QueryResultModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -75,5 +84,5 @@ QVariant QueryResultModel::headerData(int section, Qt::Orientation orientation, 
     if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 ||
         section >= m_result.columns.size())
         return {};
-    return m_result.columns[section];
+    return headerText ? headerText(m_result.columns[section]) : m_result.columns[section];
 }

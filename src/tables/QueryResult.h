@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 class QVariant;
@@ -34,7 +35,8 @@ QString cellText(const QVariant& value);
 void runStatements(TdmGlobal& dm, const QString& db, const QStringList& statements,
                    QueryResult& result);
 
-// Shows a QueryResult read-only: one column per result column, headed by its display name.
+// Shows a QueryResult read-only: one column per result column, headed by its display name;
+// line breaks inside a cell show as spaces.
 class QueryResultModel final : public QAbstractTableModel
 {
     Q_OBJECT
@@ -44,6 +46,8 @@ public:
     explicit QueryResultModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
 
     void setResult(QueryResult result);
+    // The header a column's display name shows as (its translation); the name when unset.
+    std::function<QString(const QString& name)> headerText;
     const QueryResult& result() const { return m_result; }
 
     int rowCount(const QModelIndex& parent = {}) const override;

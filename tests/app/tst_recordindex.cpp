@@ -58,6 +58,19 @@ QString field(const TRecordIndex& index, const QString& name)
         return index.FWechatRoots.join(QLatin1Char(','));
     if (name.startsWith(QLatin1String("group:")))
         return index.FWechatGroupFiles.value(name.mid(6), QStringLiteral("<none>"));
+    if (name == QLatin1String("callRecords"))
+        return index.FcallRecordsDbFile;
+    if (name == QLatin1String("noteStore"))
+        return index.FnoteStoreDbFile;
+    if (name == QLatin1String("voiceMemos"))
+        return index.FvoiceMemosDbFile;
+    if (name == QLatin1String("voiceMemoFiles")) {
+        QStringList files;
+        for (auto it = index.FVoiceMemoFiles.cbegin(); it != index.FVoiceMemoFiles.cend(); ++it)
+            files << it.key() + QLatin1Char('=') + it.value();
+        files.sort();
+        return files.join(QLatin1Char(','));
+    }
     if (name.startsWith(QLatin1String("dict:")))
         return index.FRecordDict.value(name.mid(5), QStringLiteral("<none>"));
     qFatal("unknown field %s", qPrintable(name));
@@ -136,6 +149,34 @@ void TestRecordIndex::matching_data()
                        "HomeDomain|Library/AddressBook/AddressBook.sqlitedb"}
         << "contacts"
         << "k1";
+    // Current iPhones: the databases are known by their own domain where others share the path.
+    const QString memos = QStringLiteral("AppDomainGroup-group.com.apple.VoiceMemos.shared|");
+    QTest::newRow("CallHistory.storedata")
+        << QStringList{"HomeDomain|Library/CallHistoryDB/CallHistory.storedata",
+                       "HomeDomain|Library/CallHistoryDB/CallHistory.storedata-wal"}
+        << "callRecords"
+        << "k0";
+    QTest::newRow("NoteStore in the Notes group")
+        << QStringList{"AppDomainGroup-group.com.apple.notes|NoteStore.sqlite",
+                       "AppDomainGroup-group.com.apple.notes|NoteStore.sqlite-wal"}
+        << "noteStore"
+        << "k0";
+    QTest::newRow("NoteStore of another app")
+        << QStringList{"AppDomainGroup-group.com.other|NoteStore.sqlite"} << "noteStore"
+        << "";
+    QTest::newRow("CloudRecordings.db")
+        << QStringList{memos + "Recordings/CloudRecordings.db",
+                       memos + "Recordings/CloudRecordings.db-wal"}
+        << "voiceMemos"
+        << "k0";
+    QTest::newRow("voice memo files: database, companions and sub-folders left out")
+        << QStringList{memos + "Recordings/CloudRecordings.db",
+                       memos + "Recordings/CloudRecordings.db-shm",
+                       memos + "Recordings/20240101 101010-AB.m4a",
+                       memos + "Recordings/Sub/x.m4a", memos + "Recordings/",
+                       "MediaDomain|Recordings/y.m4a", memos + "Recordings/20240102 0909-CD.qta"}
+        << "voiceMemoFiles"
+        << "20240101 101010-AB.m4a=k2,20240102 0909-CD.qta=k6";
     QTest::newRow("recordings by prefix")
         << QStringList{"MediaDomain|Media/Recordings/AssetManifest.plist"} << "recording"
         << "k0";

@@ -1,6 +1,7 @@
 // Writes the seed corpus of every fuzz target into FOLDER/<target>/, from the project's own
 // sample-backup generator (and the real keybag beside the clone, when it is there).
 #include "AttributedBody.h"
+#include "CurrentDatabases.h"
 #include "SampleBackup.h"
 #include "SampleEncryption.h"
 #include "WechatData.h"
@@ -12,6 +13,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QVariant>
 
 #include <cstdio>
 
@@ -110,5 +112,25 @@ int main(int argc, char* argv[])
     const QDir real(QStringLiteral(FERROWICK_SOURCE_DIR "/../shared/real-data/typedstream"));
     for (const QString& name : real.entryList({QStringLiteral("*.bin")}))
         seed(out, "typedstream", readFile(real.filePath(name)));
+    for (const QString& text : {QStringLiteral("Shopping\nMilk"), CurrentDatabases::longNoteText()})
+        seed(out, "notestore", CurrentDatabases::noteBody(text));
+    // The real notes' bodies, plain and locked.
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "notes");
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_OPEN_READONLY"));
+        db.setDatabaseName(QStringLiteral("file:" FERROWICK_SOURCE_DIR
+                                          "/../shared/real-data/notes-ios15/NoteStore.sqlite"
+                                          "?mode=ro&immutable=1"));
+        if (db.open()) {
+            QSqlQuery q(db);
+            q.exec(QStringLiteral("SELECT ZDATA FROM ZICNOTEDATA WHERE ZDATA IS NOT NULL"));
+            while (q.next())
+                seed(out, "notestore", q.value(0).toByteArray());
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("notes");
+    seed(out, "mp4title", CurrentDatabases::titledRecording(0.2, 440, QStringLiteral("Idea")));
+    seed(out, "mp4title", CurrentDatabases::titledRecording(0.2, 440, QString()));
     return 0;
 }

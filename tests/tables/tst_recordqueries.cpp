@@ -94,37 +94,42 @@ void TestRecordQueries::tables_data()
                {text("2014-08-18 04:26:40"), text("+8613800138000"), QString()},
                {text("2014-12-11 22:13:20"), text("+14155550123"), text("She said \"on my way\"")}};
 
-    // Call 1000000000 is 2001-09-09 01:46:40 UTC moved back three hours; the call of person -1
-    // is absent; the address book is attached from a folder whose name holds a quote.
+    // Call 1000000000 is 2001-09-09 01:46:40 UTC, shown in local time (UTC+8 here, not a fixed
+    // three hours back); the call of person -1 (nobody's card) is kept with empty names; the
+    // address book is attached from a folder whose name holds a quote.
+    const QStringList callColumns{text("Row"),    text("Number"), text("Date"),
+                                  text("Duration"), text("Flags"), text("Person"),
+                                  text("First Name"), text("Last Name")};
+    const Rows calls{{text("1"), text("+8613800138000"), text("2001-09-09 09:46:40"), text("62"),
+                      text("5"), text("1"), text("伟"), text("张")},
+                     {text("2"), text("+14155550199"), text("2014-05-14 00:53:20"), text("0"),
+                      text("4"), text("-1"), QString(), QString()},
+                     {text("3"), text("+49 30 1234567"), text("2014-01-18 07:06:40"), text("305"),
+                      text("4"), text("2"), text("Zoë"), text("Müller-Lüdenscheid")},
+                     {text("4"), text("13900139000"), text("2014-03-17 04:00:00"), text("17"),
+                      text("5"), text("1"), text("伟"), text("张")}};
     QTest::newRow("call history")
-        << b.callHistory << callHistoryStatements(b.contacts)
-        << QStringList{text("ROWID"),
-                       text("address"),
-                       text("strftime('%Y-%m-%d %H:%M:%S',date-10800,'unixepoch')"),
-                       text("duration"),
-                       text("flags"),
-                       text("id"),
-                       text("First"),
-                       text("Last")}
-        << Rows{{text("1"), text("+8613800138000"), text("2001-09-08 22:46:40"), text("62"),
-                 text("5"), text("1"), text("伟"), text("张")},
-                {text("3"), text("+49 30 1234567"), text("2014-01-17 20:06:40"), text("305"),
-                 text("4"), text("2"), text("Zoë"), text("Müller-Lüdenscheid")},
-                {text("4"), text("13900139000"), text("2014-03-16 17:00:00"), text("17"), text("5"),
-                 text("1"), text("伟"), text("张")}};
+        << b.callHistory << callHistoryStatements(b.contacts) << callColumns << calls;
+    // Without an address book the calls are all there, without names.
+    Rows anonymous = calls;
+    for (QStringList& row : anonymous)
+        row[6] = row[7] = QString();
+    QTest::newRow("call history without address book")
+        << b.callHistory << callHistoryStatements(QString()) << callColumns << anonymous;
 
     QTest::newRow("notes") << b.notes << notesStatements()
-                           << QStringList{text("ZTITLE"), text("ZAUTHOR"), text("ZSUMMARY")}
+                           << QStringList{text("Title"), text("Author"), text("Summary")}
                            << Rows{{text("Empty note"), text("zoe.mueller@example.de"), QString()},
                                    {text("Shopping"), QString(), text("Milk, eggs\nbread")},
                                    {text("会议记录"), text("张伟"),
                                     text("周一上午十点，三楼会议室")}};
 
-    // Two phone numbers give two rows identical but for the sixth column; Olaf has no entry.
+    // Two phone numbers give two rows identical but for the sixth column; Olaf, without any
+    // entry, has a row of his own (the left join keeps him); the birthday is a date.
     const QStringList zhang1{QString(), QString(),      text("伟"),
                              QString(), text("张"),     text("+8613800138000"),
                              QString(), text("小张"),   text("深圳星河科技有限公司"),
-                             QString(), text("工程师"), text("-599616000")};
+                             QString(), text("工程师"), text("1982-01-01")};
     QStringList zhang2 = zhang1;
     zhang2[5] = text("13900139000");
     const QStringList zoe1{text("Dr."),
@@ -141,14 +146,17 @@ void TestRecordQueries::tables_data()
                            QString()};
     QStringList zoe2 = zoe1;
     zoe2[5] = text("zoe.mueller@example.de");
+    QStringList olaf(12);
+    olaf[2] = text("Olaf");
+    olaf[4] = text("Ohnenummer");
     QTest::newRow("contacts") << b.contacts << contactStatements()
-                              << QStringList{text("Prefix"),       text("Suffix"),
-                                             text("First"),        text("Middle"),
-                                             text("Last"),         text("value"),
-                                             text("Note"),         text("Nickname"),
-                                             text("Organization"), text("Department"),
-                                             text("JobTitle"),     text("Birthday")}
-                              << Rows{zhang1, zhang2, zoe1, zoe2};
+                              << QStringList{text("Prefix"),         text("Suffix"),
+                                             text("First Name"),     text("Middle Name"),
+                                             text("Last Name"),      text("Phone / E-mail"),
+                                             text("Note"),           text("Nickname"),
+                                             text("Organization"),   text("Department"),
+                                             text("Job Title"),      text("Birthday")}
+                              << Rows{olaf, zhang1, zhang2, zoe1, zoe2};
 
     // 2001-based seconds in local time (eight hours east of UTC here).
     QTest::newRow("calendar")
@@ -235,13 +243,13 @@ void TestRecordQueries::twoDatabasesInARow()
     TdmGlobal dm;
     QueryResult calls;
     runStatements(dm, m_backup->callHistory, callHistoryStatements(m_backup->contacts), calls);
-    QCOMPARE(calls.rowCount(), 3);
+    QCOMPARE(calls.rowCount(), 4);
     // The second table leaves the first file (and its attachment) behind: notes.sqlite has no
     // call table, and a name from the old attachment no longer resolves.
     QueryResult notes;
     runStatements(dm, m_backup->notes, notesStatements(), notes);
     QCOMPARE(notes.rowCount(), 3);
-    QCOMPARE(notes.columns.first(), QStringLiteral("ZTITLE"));
+    QCOMPARE(notes.columns.first(), QStringLiteral("Title"));
     QVERIFY(!dm.qrySQL.exec(QStringLiteral("select count(*) from ab.ABPerson")));
     QVERIFY(!dm.qrySQL.exec(QStringLiteral("select count(*) from call")));
     // And a failed open after a good one leaves nothing of the good one in the result.
@@ -258,11 +266,11 @@ void TestRecordQueries::csvRunsTheQueryAgainWithTheAttachInEffect()
     const QStringList statements = callHistoryStatements(m_backup->contacts);
     runStatements(dm, m_backup->callHistory, statements, result);
     const QByteArray csv = queryToCsv(dm.qrySQL, statements.constLast());
-    QVERIFY(csv.startsWith("\xef\xbb\xbfROWID,address,\"strftime('%Y-%m-%d %H:%M:%S',date-10800,"
-                           "'unixepoch')\",duration,flags,id,First,Last\r\n"));
+    QVERIFY(csv.startsWith(
+        "\xef\xbb\xbfRow,Number,Date,Duration,Flags,Person,First Name,Last Name\r\n"));
     QVERIFY(
-        csv.contains("1,+8613800138000,2001-09-08 22:46:40,62,5,1,\xe4\xbc\x9f,\xe5\xbc\xa0\r\n"));
-    QCOMPARE(csv.count("\r\n"), 4);
+        csv.contains("1,+8613800138000,2001-09-09 09:46:40,62,5,1,\xe4\xbc\x9f,\xe5\xbc\xa0\r\n"));
+    QCOMPARE(csv.count("\r\n"), 5);
     // Twice in a row gives the same file.
     QCOMPARE(queryToCsv(dm.qrySQL, statements.constLast()), csv);
 }

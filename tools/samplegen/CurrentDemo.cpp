@@ -1,5 +1,6 @@
 // The second demo backup: what a current iPhone (iOS 17) backs up, in today's formats. Each
 // kind of data adds itself here; the old demo keeps the iOS 6-era formats.
+#include "CurrentDatabases.h"
 #include "MessagesDatabases.h"
 #include "CurrentPhotos.h"
 #include "PhoneDatabases.h"
@@ -18,6 +19,7 @@ SampleBackup SampleBackup::demoCurrent()
     backup.addFile(QStringLiteral("HomeDomain"),
                    QStringLiteral("Library/AddressBook/AddressBook.sqlitedb"),
                    PhoneDatabases::addressBook());
+    addCurrentDatabases(backup);
     MessagesDatabases::addMessages(backup, MessagesDatabases::Era::Ios17);
     media::addCurrentCameraRoll(backup);
     wechat::addCurrentWechatAccount(backup);

@@ -193,6 +193,12 @@ QByteArray hevcClip(double seconds)
 
 void addCurrentCameraRoll(SampleBackup& backup)
 {
+    // The filler's camera files hold placeholder bytes; make them pictures that open.
+    const QByteArray small = picture(160, 120, "JPEG", QStringLiteral("filler"));
+    for (SampleBackup::Entry& e : backup.entries())
+        if (e.kind == SampleBackup::File && e.path.startsWith(QLatin1String("Media/DCIM/")) &&
+            e.path.endsWith(QLatin1String(".JPG")))
+            e.content = small;
     const QString d = QLatin1String(kCameraDomain);
     const QString a = QStringLiteral("Media/DCIM/100APPLE/");
     // Phones store the sensor's landscape pixels and turn portrait shots by irot.

@@ -27,7 +27,8 @@ QByteArray withExifOrientation(const QByteArray& jpeg, int orientation);
 QByteArray hevcClip(double seconds);
 
 // Media/DCIM/100APPLE of a current iPhone: HEIC photos (one upright, one turned by its irot),
-// a Live Photo (IMG_0103.HEIC with IMG_0103.MOV), an HEVC video and a JPEG.
+// a Live Photo (IMG_0103.HEIC with IMG_0103.MOV), an HEVC video and a JPEG; the filler's
+// camera files already in backup become small pictures.
 void addCurrentCameraRoll(SampleBackup& backup);
 
 } // namespace media

@@ -7,6 +7,7 @@
 #include "media/FormImage.h"
 #include "media/FormPhoto.h"
 #include "media/FormVideo.h"
+#include "media/MediaDialogs.h"
 #include "media/MediaFiles.h"
 #include "media/PictureReader.h"
 #include "media/ThumbnailLoader.h"
@@ -24,6 +25,7 @@
 #include <QListView>
 #include <QListWidget>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -44,6 +46,7 @@ private slots:
     void cleanupTestCase();
 
     void demoCameraWindow();
+    void imageWindowSavesOriginalAndJpeg();
     void hevcVideoPlays();
     void thumbnailsDoNotBlockTheWindow();
 
@@ -51,6 +54,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<TdmGlobal> m_dm;
     QStringList m_errors;
+    QStringList m_messages;
 };
 
 namespace {
@@ -100,8 +104,7 @@ void TestCurrentRoll::initTestCase()
     qputenv("XDG_DATA_HOME", m_dir->filePath("data").toUtf8());
     m_dm = std::make_unique<TdmGlobal>();
     setMessageSink([this](const QString& text, bool isError) {
-        if (isError)
-            m_errors.append(text);
+        (isError ? m_errors : m_messages).append(text);
     });
 }
 
@@ -198,6 +201,45 @@ void TestCurrentRoll::demoCameraWindow()
         caches << it.next();
     QCOMPARE(caches.size(), 1);
     QCOMPARE(QDir(caches.first()).entryList(QDir::Files).size(), photos.size());
+}
+
+void TestCurrentRoll::imageWindowSavesOriginalAndJpeg()
+{
+    const QString src = m_dir->filePath("0f3a"); // stored copies carry no extension
+    const QByteArray heic =
+        media::heicPicture(media::markedPicture(240, 160, QStringLiteral("save")), 6, 0, 80);
+    QVERIFY(writeFile(src, heic));
+    const QString out = m_dir->filePath("saved");
+    QVERIFY(QDir().mkpath(out));
+    QVERIFY(writeFile(QDir(out).filePath("IMG_0102.JPG"), "an older file of that name"));
+    setMediaFolderChooser([out](QWidget*, const QString&) { return out; });
+    const auto restore = qScopeGuard([] { setMediaFolderChooser({}); });
+    m_messages.clear();
+
+    TExportFile file{src, QStringLiteral("/e/Media/DCIM/100APPLE/IMG_0102.HEIC"), "100APPLE"};
+    TFormImage form;
+    form.loadFile(file);
+    QVERIFY(!form.btnSaveJpeg->isHidden());
+    form.btnSaveJpeg->click();
+    QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
+    QCOMPARE(m_messages, QStringList{"Export Image successfully"});
+    // Full size, upright, replacing the older file.
+    const QImage jpeg = readPicture(QDir(out).filePath("IMG_0102.JPG"));
+    QCOMPARE(jpeg.size(), QSize(160, 240));
+    QVERIFY(isGreen(jpeg.pixelColor(jpeg.width() - 10, 10)));
+    // Save keeps the original bytes.
+    form.btnSave->click();
+    QFile original(QDir(out).filePath("IMG_0102.HEIC"));
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    QCOMPARE(original.readAll(), heic);
+
+    // A JPEG is saved as it is; no second JPEG offered.
+    const QString jpegSrc = m_dir->filePath("9c1d");
+    QVERIFY(QFile::copy(QDir(out).filePath("IMG_0102.JPG"), jpegSrc));
+    TExportFile photo{jpegSrc, QStringLiteral("/e/Media/DCIM/100APPLE/IMG_0105.JPG"), "100APPLE"};
+    TFormImage second;
+    second.loadFile(photo);
+    QVERIFY(second.btnSaveJpeg->isHidden());
 }
 
 void TestCurrentRoll::hevcVideoPlays()

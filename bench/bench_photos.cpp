@@ -191,6 +191,7 @@ void timeImageWindow(const char* name, const QString& path)
 
 int main(int argc, char* argv[])
 {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // figures show as they come, also into a file
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir data;

@@ -4,7 +4,8 @@
 // is scrolled a page every 200 ms as a user would. A second opening reads the cache. Then the
 // image window's open time (copy plus decode at the screen's size) for a 12-megapixel HEIC and
 // 48-megapixel HEIC and JPEG photos.
-// Run: QT_QPA_PLATFORM=offscreen build/bench/bench_photos [photos] [width height]
+// Run: QT_QPA_PLATFORM=offscreen build/bench/bench_photos [photos [width height]]
+//      [--decode-only | --roll-only]
 // Figures are wall-clock, with the process's CPU time beside them: the machine is shared.
 #include "CurrentPhotos.h"
 #include "MediaData.h"
@@ -206,9 +207,8 @@ int main(int argc, char* argv[])
     const QString rollDir = dir.filePath(QStringLiteral("roll"));
     QDir().mkpath(rollDir);
 
-    // Eight distinct pictures of each kind, written under 20,000 names. The HEIC photos carry
-    // a 320 x 240 thumbnail as iPhones store them; the JPEG photos none (as iPhones write them,
-    // only a 160 x 120 EXIF one that the grid does not use).
+    // Eight distinct pictures of each kind, written under 20,000 names. Each carries the small
+    // copy phones store: a 320 x 240 thumbnail item in a HEIC, a 160 x 120 EXIF one in a JPEG.
     QElapsedTimer clock;
     clock.start();
     std::vector<QByteArray> heics;
@@ -216,7 +216,10 @@ int main(int argc, char* argv[])
     for (int i = 0; i < 8; ++i) {
         const QImage picture = grainyPicture(w, h, QStringLiteral("bench %1").arg(i));
         heics.push_back(media::heicPicture(picture, i % 4 == 3 ? 6 : 1, 320, 50));
-        jpegs.push_back(jpeg(picture, 85));
+        // Cameras store a 160 x 120 copy in the EXIF block; the grid uses it.
+        jpegs.push_back(media::withExifOrientation(
+            jpeg(picture, 85), 1,
+            jpeg(picture.scaled(160, 120, Qt::KeepAspectRatio, Qt::SmoothTransformation), 80)));
     }
     std::vector<TExportFile> list;
     list.reserve(size_t(photos));
@@ -262,6 +265,8 @@ int main(int argc, char* argv[])
                     run.cpu, static_cast<long long>(run.stallMs), run.failed);
     }
 
+    if (args.contains(QStringLiteral("--roll-only")))
+        return 0;
     // Large photos. The HEIC ones are single images (libheif 1.15 writes no grids); a phone's
     // are grids of 512 x 512 tiles, which libheif decodes on several threads.
     clock.restart();

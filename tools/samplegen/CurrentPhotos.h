@@ -20,8 +20,10 @@ QImage markedPicture(int w, int h, const QString& label);
 QByteArray heicPicture(const QImage& image, int orientation = 1, int thumbnailSide = 0,
                        int quality = 50);
 
-// jpeg with an EXIF block holding only the Orientation tag (1 to 8) after its SOI marker.
-QByteArray withExifOrientation(const QByteArray& jpeg, int orientation);
+// jpeg with an EXIF block after its SOI marker holding the Orientation tag (1 to 8) and, when
+// given, thumbnail (a small JPEG) as cameras store theirs.
+QByteArray withExifOrientation(const QByteArray& jpeg, int orientation,
+                               const QByteArray& thumbnail = {});
 
 // A short HEVC video (libx265) in a QuickTime file, as iPhones record since iOS 11.
 QByteArray hevcClip(double seconds);

@@ -49,6 +49,7 @@ private slots:
     void imageWindowSavesOriginalAndJpeg();
     void hevcVideoPlays();
     void thumbnailsDoNotBlockTheWindow();
+    void thumbnailWantedAgainComesFromCache();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -171,10 +172,14 @@ void TestCurrentRoll::demoCameraWindow()
         TThumbnailLoader* loader = w->thumbnailLoader();
         if (loader && waitUntil([loader] { return loader->isIdle(); }, 60000)) {
             gridFinished = loader->finishedCount();
+            // As painting asks: the first answer may be the placeholder, the thumbnail follows.
             const int row = int(photos.indexOf(QStringLiteral("IMG_0102.HEIC")));
-            const QVariant d = w->lvThumbs->model()->data(w->lvThumbs->model()->index(row, 0),
-                                                          Qt::DecorationRole);
-            gridTurned = d.value<QPixmap>().size();
+            const QModelIndex at = w->lvThumbs->model()->index(row, 0);
+            w->lvThumbs->model()->data(at, Qt::DecorationRole);
+            waitUntil([&] {
+                gridTurned = w->lvThumbs->model()->data(at, Qt::DecorationRole).value<QPixmap>().size();
+                return gridTurned != QSize(160, 160);
+            }, 10000);
         }
         w->btnClose->click();
     });
@@ -338,6 +343,35 @@ void TestCurrentRoll::thumbnailsDoNotBlockTheWindow()
     QCOMPARE(again.thumbnailLoader()->finishedCount(), 24);
     for (const QString& name : cached)
         QCOMPARE(QFileInfo(QDir(cache).filePath(name)).lastModified(), written.value(name));
+}
+
+void TestCurrentRoll::thumbnailWantedAgainComesFromCache()
+{
+    // A grid lets go of thumbnails scrolled far away; painted again, they must come back.
+    const QString dir = m_dir->filePath("again");
+    QVERIFY(QDir().mkpath(dir));
+    const QString good = QDir(dir).filePath("a");
+    const QString bad = QDir(dir).filePath("b");
+    QVERIFY(writeFile(good, media::heicPicture(media::markedPicture(320, 240, "again"), 1, 0, 60)));
+    QVERIFY(writeFile(bad, "no picture"));
+    TThumbnailLoader loader(QDir(dir).filePath("cache"), QSize(64, 64));
+    QList<int> ready, failed;
+    connect(&loader, &TThumbnailLoader::ready, this,
+            [&](int i, const QImage& image) { ready << (image.size() == QSize(64, 48) ? i : -1); });
+    connect(&loader, &TThumbnailLoader::failed, this, [&](int i, const QString&) { failed << i; });
+    loader.setFiles({good, bad});
+    loader.wantAll();
+    QVERIFY(waitUntil([&] { return loader.isIdle(); }, 30000));
+    QCOMPARE(ready, QList<int>{0});
+    QCOMPARE(failed, QList<int>{1});
+
+    QVERIFY(QFile::remove(good)); // from now on only the cache file has it
+    loader.want(0);
+    loader.want(1); // a picture that failed is not tried again
+    QVERIFY(waitUntil([&] { return loader.isIdle(); }, 30000));
+    QCOMPARE(ready, QList<int>({0, 0}));
+    QCOMPARE(failed, QList<int>{1});
+    QCOMPARE(loader.finishedCount(), 2);
 }
 
 QTEST_MAIN(TestCurrentRoll)

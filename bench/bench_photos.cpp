@@ -151,7 +151,7 @@ GridRun runGrid(const std::vector<TExportFile>& list, const QString& cache)
         bar->setValue(bar->value() + bar->pageStep());
     });
     while (!loader->isIdle() || loader->finishedCount() < loader->count()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents); // as the window's own loop: no spinning
         if (run.firstScreenMs < 0 &&
             std::all_of(firstScreen.begin(), firstScreen.end(),
                         [&done](int row) { return done.count(row) > 0; })) {

@@ -4,7 +4,8 @@
 // is scrolled a page every 200 ms as a user would. A second opening reads the cache. Then the
 // image window's open time (copy plus decode at the screen's size) for a 12-megapixel HEIC and
 // 48-megapixel HEIC and JPEG photos.
-// Run: QT_QPA_PLATFORM=offscreen build/bench/bench_photos [photos] [width height]
+// Run: QT_QPA_PLATFORM=offscreen build/bench/bench_photos [photos [width height]]
+//      [--decode-only | --roll-only]
 // Figures are wall-clock, with the process's CPU time beside them: the machine is shared.
 #include "CurrentPhotos.h"
 #include "MediaData.h"
@@ -48,6 +49,26 @@ QByteArray jpeg(const QImage& image, int quality)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "JPEG", quality);
     return bytes;
+}
+
+// A photo-like picture: markedPicture with grain, so it compresses and decodes like a photo.
+QImage grainyPicture(int w, int h, const QString& label)
+{
+    QImage image = media::markedPicture(w, h, label).convertToFormat(QImage::Format_RGB32);
+    quint32 seed = uint(qHash(label)) | 1u;
+    for (int y = 0; y < h; ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            seed ^= seed << 13;
+            seed ^= seed >> 17;
+            seed ^= seed << 5;
+            const int n = int(seed % 24) - 12;
+            const QRgb p = line[x];
+            line[x] = qRgb(std::clamp(qRed(p) + n, 0, 255), std::clamp(qGreen(p) + n, 0, 255),
+                           std::clamp(qBlue(p) + n, 0, 255));
+        }
+    }
+    return image;
 }
 
 // Measures the longest time the GUI thread went without running a 5 ms timer.
@@ -130,7 +151,7 @@ GridRun runGrid(const std::vector<TExportFile>& list, const QString& cache)
         bar->setValue(bar->value() + bar->pageStep());
     });
     while (!loader->isIdle() || loader->finishedCount() < loader->count()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents); // as the window's own loop: no spinning
         if (run.firstScreenMs < 0 &&
             std::all_of(firstScreen.begin(), firstScreen.end(),
                         [&done](int row) { return done.count(row) > 0; })) {
@@ -171,13 +192,14 @@ void timeImageWindow(const char* name, const QString& path)
 
 int main(int argc, char* argv[])
 {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // figures show as they come, also into a file
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir data;
     qputenv("XDG_DATA_HOME", data.filePath("data").toUtf8());
     TApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const int photos = args.size() > 1 ? args[1].toInt() : 20000;
+    const int photos = args.size() > 1 && args[1].toInt() > 0 ? args[1].toInt() : 20000;
     const int w = args.size() > 3 ? args[2].toInt() : 1024;
     const int h = args.size() > 3 ? args[3].toInt() : 768;
 
@@ -185,17 +207,19 @@ int main(int argc, char* argv[])
     const QString rollDir = dir.filePath(QStringLiteral("roll"));
     QDir().mkpath(rollDir);
 
-    // Eight distinct pictures of each kind, written under 20,000 names. The HEIC photos carry
-    // a 320 x 240 thumbnail as iPhones store them; the JPEG photos none (as iPhones write them,
-    // only a 160 x 120 EXIF one that the grid does not use).
+    // Eight distinct pictures of each kind, written under 20,000 names. Each carries the small
+    // copy phones store: a 320 x 240 thumbnail item in a HEIC, a 160 x 120 EXIF one in a JPEG.
     QElapsedTimer clock;
     clock.start();
     std::vector<QByteArray> heics;
     std::vector<QByteArray> jpegs;
     for (int i = 0; i < 8; ++i) {
-        const QImage picture = media::markedPicture(w, h, QStringLiteral("bench %1").arg(i));
+        const QImage picture = grainyPicture(w, h, QStringLiteral("bench %1").arg(i));
         heics.push_back(media::heicPicture(picture, i % 4 == 3 ? 6 : 1, 320, 50));
-        jpegs.push_back(jpeg(picture, 85));
+        // Cameras store a 160 x 120 copy in the EXIF block; the grid uses it.
+        jpegs.push_back(media::withExifOrientation(
+            jpeg(picture, 85), 1,
+            jpeg(picture.scaled(160, 120, Qt::KeepAspectRatio, Qt::SmoothTransformation), 80)));
     }
     std::vector<TExportFile> list;
     list.reserve(size_t(photos));
@@ -212,6 +236,20 @@ int main(int argc, char* argv[])
             return 1;
         list.push_back(std::move(file));
     }
+    // What one thumbnail costs on one thread, without the window.
+    for (int kind = 0; kind < 2; ++kind) {
+        const QString& one = list[size_t(kind)].srcFile;
+        const double cpu0 = cpuSeconds();
+        QElapsedTimer t;
+        t.start();
+        constexpr int kRounds = 200;
+        for (int i = 0; i < kRounds; ++i)
+            readThumbnail(one, QSize(160, 160));
+        std::printf("one %s thumbnail: %.2f ms (cpu %.2f ms)\n", kind == 0 ? "HEIC" : "JPEG",
+                    double(t.elapsed()) / kRounds, (cpuSeconds() - cpu0) * 1000 / kRounds);
+    }
+    if (args.contains(QStringLiteral("--decode-only")))
+        return 0;
     std::printf("roll: %d photos of %dx%d (HEIC %lld bytes, JPEG %lld bytes each), made in %.1f s\n",
                 photos, w, h, static_cast<long long>(heics[0].size()),
                 static_cast<long long>(jpegs[0].size()), clock.elapsed() / 1000.0);
@@ -227,20 +265,21 @@ int main(int argc, char* argv[])
                     run.cpu, static_cast<long long>(run.stallMs), run.failed);
     }
 
+    if (args.contains(QStringLiteral("--roll-only")))
+        return 0;
     // Large photos. The HEIC ones are single images (libheif 1.15 writes no grids); a phone's
     // are grids of 512 x 512 tiles, which libheif decodes on several threads.
     clock.restart();
     const QString heic12 = dir.filePath(QStringLiteral("IMG_12MP.HEIC"));
     const QString heic48 = dir.filePath(QStringLiteral("IMG_48MP.HEIC"));
     const QString jpeg48 = dir.filePath(QStringLiteral("IMG_48MP.JPG"));
-    writeFile(heic12, media::heicPicture(media::markedPicture(4032, 3024, QStringLiteral("12")),
-                                         6, 320, 50));
-    writeFile(heic48, media::heicPicture(media::markedPicture(8064, 6048, QStringLiteral("48")),
-                                         1, 320, 50));
+    writeFile(heic12, media::heicPicture(grainyPicture(4032, 3024, QStringLiteral("12")), 6, 320, 50));
+    writeFile(heic48, media::heicPicture(grainyPicture(8064, 6048, QStringLiteral("48")), 1, 320, 50));
     QProcess::execute(QStringLiteral("ffmpeg"),
                       {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"),
                        QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                       QStringLiteral("testsrc2=size=8064x6048"), QStringLiteral("-frames:v"),
+                       QStringLiteral("testsrc2=size=8064x6048"), QStringLiteral("-vf"),
+                       QStringLiteral("noise=alls=12:allf=t"), QStringLiteral("-frames:v"),
                        QStringLiteral("1"), QStringLiteral("-q:v"), QStringLiteral("3"), jpeg48});
     std::printf("large photos made in %.1f s\n", clock.elapsed() / 1000.0);
     timeImageWindow("12 MP HEIC (goal < 500 ms)", heic12);

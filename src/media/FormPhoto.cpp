@@ -42,6 +42,7 @@ public:
         m_entries = std::move(entries);
         m_pixmaps.clear();
         m_failed.clear();
+        m_asked.clear();
         endResetModel();
     }
     void setLoader(TThumbnailLoader* loader, QSize side)
@@ -56,7 +57,8 @@ public:
     }
     void thumbnailReady(int row, const QImage& image)
     {
-        if (row < 0 || size_t(row) >= m_entries.size())
+        // Rows never painted keep only their cache file: memory follows what was on screen.
+        if (!m_asked.remove(row))
             return;
         auto* pixmap = new QPixmap(QPixmap::fromImage(image));
         const int cost = std::max(1, int(qint64(image.sizeInBytes()) / 1024));
@@ -90,8 +92,10 @@ public:
             if (const QPixmap* pixmap = m_pixmaps.object(at.row()))
                 return *pixmap;
             // Painting asks for what is on screen: those go first.
-            if (m_loader && !m_failed.contains(at.row()))
+            if (m_loader && !m_failed.contains(at.row())) {
+                m_asked.insert(at.row());
                 m_loader->want(at.row());
+            }
             return m_placeholder;
         case Qt::UserRole:
             return entry;
@@ -107,6 +111,7 @@ private:
     QPixmap m_placeholder;
     mutable QCache<int, QPixmap> m_pixmaps;
     QSet<int> m_failed;
+    mutable QSet<int> m_asked; // painted without a thumbnail: store it when it comes
 };
 
 namespace {

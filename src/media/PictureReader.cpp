@@ -5,10 +5,13 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QSaveFile>
+#include <QTransform>
+#include <QtEndian>
 
 #include <libheif/heif.h>
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -184,6 +187,128 @@ QImage readHeif(const QString& path, QSize fit, bool thumbnail, QString* error)
     return image;
 }
 
+// JPEG files from cameras carry a small copy of the picture in their EXIF block (APP1: a TIFF
+// structure whose second IFD points at a JPEG stream by tags 0x0201 offset and 0x0202 length,
+// both from the TIFF header); the first IFD's tag 0x0112 holds the orientation, which applies
+// to the small copy too. Every offset is checked against the block.
+struct ExifThumbnail
+{
+    QByteArray jpeg;
+    int orientation = 1;
+};
+
+std::optional<ExifThumbnail> exifThumbnail(const QByteArray& head)
+{
+    auto u8 = [&head](qsizetype at) { return quint8(head[at]); };
+    // The APP1 segment, among the segments before the image data.
+    qsizetype at = 2;
+    QByteArray tiff;
+    while (at + 4 <= head.size() && u8(at) == 0xFF) {
+        const quint8 marker = u8(at + 1);
+        if (marker == 0xDA || marker == 0xD9)
+            break;
+        const int length = (u8(at + 2) << 8) | u8(at + 3);
+        if (length < 2)
+            break;
+        if (marker == 0xE1 && at + 2 + length <= head.size() &&
+            head.mid(at + 4, 6) == QByteArray("Exif\0\0", 6)) {
+            tiff = head.mid(at + 10, length - 8);
+            break;
+        }
+        at += 2 + length;
+    }
+    if (tiff.size() < 8)
+        return std::nullopt;
+    const bool little = tiff.startsWith("II");
+    if (!little && !tiff.startsWith("MM"))
+        return std::nullopt;
+    const auto* bytes = reinterpret_cast<const uchar*>(tiff.constData());
+    const qsizetype size = tiff.size();
+    auto u16 = [&](qint64 off) -> qint64 {
+        if (off < 0 || off + 2 > size)
+            return -1;
+        return little ? qFromLittleEndian<quint16>(bytes + off) : qFromBigEndian<quint16>(bytes + off);
+    };
+    auto u32 = [&](qint64 off) -> qint64 {
+        if (off < 0 || off + 4 > size)
+            return -1;
+        return little ? qFromLittleEndian<quint32>(bytes + off) : qFromBigEndian<quint32>(bytes + off);
+    };
+    ExifThumbnail result;
+    // IFD0: the orientation, and the offset of IFD1.
+    const qint64 ifd0 = u32(4);
+    const qint64 count0 = u16(ifd0);
+    if (count0 < 0 || count0 > 512)
+        return std::nullopt;
+    for (qint64 i = 0; i < count0; ++i) {
+        const qint64 entry = ifd0 + 2 + i * 12;
+        if (u16(entry) == 0x0112 && u16(entry + 2) == 3) {
+            const qint64 value = u16(entry + 8);
+            if (value >= 1 && value <= 8)
+                result.orientation = int(value);
+        }
+    }
+    const qint64 ifd1 = u32(ifd0 + 2 + count0 * 12);
+    const qint64 count1 = ifd1 > 0 ? u16(ifd1) : -1;
+    if (count1 < 0 || count1 > 512)
+        return std::nullopt;
+    qint64 offset = -1;
+    qint64 length = -1;
+    for (qint64 i = 0; i < count1; ++i) {
+        const qint64 entry = ifd1 + 2 + i * 12;
+        const qint64 tag = u16(entry);
+        if (tag == 0x0201)
+            offset = u32(entry + 8);
+        else if (tag == 0x0202)
+            length = u32(entry + 8);
+    }
+    if (offset <= 0 || length <= 0 || offset + length > size)
+        return std::nullopt;
+    result.jpeg = tiff.mid(offset, length);
+    return result;
+}
+
+// Turns image as EXIF orientation says (1 to 8).
+QImage oriented(QImage image, int orientation)
+{
+    switch (orientation) {
+    case 2: return image.mirrored(true, false);
+    case 3: return image.mirrored(true, true);
+    case 4: return image.mirrored(false, true);
+    case 5: return image.mirrored(false, true).transformed(QTransform().rotate(90));
+    case 6: return image.transformed(QTransform().rotate(90));
+    case 7: return image.mirrored(true, false).transformed(QTransform().rotate(90));
+    case 8: return image.transformed(QTransform().rotate(270));
+    default: return image;
+    }
+}
+
+// The EXIF thumbnail of a JPEG file when it covers fit and shows the picture's shape.
+QImage jpegExifThumbnail(const QString& path, QSize fit, QSize stored)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray head = file.read(70 * 1024); // an APP1 segment holds at most 64 KB
+    if (!head.startsWith("\xff\xd8"))
+        return {};
+    const std::optional<ExifThumbnail> exif = exifThumbnail(head);
+    if (!exif)
+        return {};
+    QImage small = QImage::fromData(exif->jpeg, "JPEG");
+    if (small.isNull() || (small.width() < fit.width() && small.height() < fit.height()))
+        return {};
+    // A copy of another shape (cropped, or of another picture) would mislead.
+    if (stored.isValid() && std::abs(double(small.width()) / small.height() -
+                                     double(stored.width()) / stored.height()) > 0.05)
+        return {};
+    small = oriented(std::move(small), exif->orientation);
+    const QSize target = fittedSize(small.size(), fit);
+    return target == small.size()
+               ? small
+               : small.scaled(target, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
 QImage readWithQt(const QString& path, QSize fit, bool thumbnail, QString* error)
 {
     raiseQtAllocationLimit();
@@ -204,8 +329,13 @@ QImage readWithQt(const QString& path, QSize fit, bool thumbnail, QString* error
         const QSize target = fittedSize(shown, fit);
         if (target != shown)
             reader.setScaledSize(turned ? target.transposed() : target);
-        if (thumbnail)
-            reader.setQuality(25); // JPEG: the fast scaling path
+        if (thumbnail && reader.format() == "jpeg") {
+            // Decoding a 12-megapixel JPEG takes tens of milliseconds even scaled down.
+            QImage small = jpegExifThumbnail(path, fit, stored);
+            if (!small.isNull())
+                return small;
+            reader.setQuality(25); // the fast scaling path
+        }
     }
     QImage image = reader.read();
     if (image.isNull()) {

@@ -80,6 +80,7 @@ void TThumbnailLoader::setFiles(std::vector<QString> srcFiles)
     m_pool.clear(); // queued, not started: they will never report
     m_files = std::move(srcFiles);
     m_state.assign(m_files.size(), State::None);
+    m_counted.assign(m_files.size(), false);
     m_wanted.clear();
     m_all = false;
     m_nextInOrder = 0;
@@ -90,7 +91,12 @@ void TThumbnailLoader::setFiles(std::vector<QString> srcFiles)
 
 void TThumbnailLoader::want(int index)
 {
-    if (index < 0 || size_t(index) >= m_files.size() || m_state[size_t(index)] != State::None)
+    if (index < 0 || size_t(index) >= m_files.size())
+        return;
+    State& state = m_state[size_t(index)];
+    if (state == State::Finished)
+        state = State::None; // from the cache file this time
+    if (state != State::None)
         return;
     m_wanted.push_back(index);
     if (m_wanted.size() > kMaxWanted)
@@ -146,8 +152,11 @@ void TThumbnailLoader::dispatch()
             try {
                 path = m_resolve ? m_resolve(srcFile) : srcFile;
             } catch (const std::exception& e) {
-                m_state[size_t(index)] = State::Finished;
-                ++m_finished;
+                m_state[size_t(index)] = State::Failed;
+                if (!m_counted[size_t(index)]) {
+                    m_counted[size_t(index)] = true;
+                    ++m_finished;
+                }
                 emit failed(index, QString::fromUtf8(e.what()));
                 continue;
             }
@@ -188,8 +197,11 @@ void TThumbnailLoader::finished(quint64 generation, int index, QImage image, QSt
     if (generation != m_generation)
         return;
     --m_inFlight;
-    m_state[size_t(index)] = State::Finished;
-    ++m_finished;
+    m_state[size_t(index)] = image.isNull() ? State::Failed : State::Finished;
+    if (!m_counted[size_t(index)]) {
+        m_counted[size_t(index)] = true;
+        ++m_finished;
+    }
     if (image.isNull())
         emit failed(index, error);
     else

@@ -32,7 +32,8 @@ public:
 
     // A new list; what was wanted for the old one is dropped and its results never arrive.
     void setFiles(std::vector<QString> srcFiles);
-    // Picture index is wanted soon (it is on screen): it goes before everything queued.
+    // Picture index is wanted soon (it is on screen): it goes before everything queued. A
+    // thumbnail made before is read again from its cache file (the caller let it go).
     void want(int index);
     // Every picture of the list is made, after the wanted ones.
     void wantAll();
@@ -56,7 +57,8 @@ private:
     {
         None,
         Running,
-        Finished
+        Finished,
+        Failed
     };
     bool hasQueued() const;
     int nextIndex();
@@ -68,6 +70,7 @@ private:
     TFileResolver m_resolve;
     std::vector<QString> m_files;
     std::vector<State> m_state;
+    std::vector<bool> m_counted; // finished once: counted in m_finished
     std::vector<int> m_wanted; // a stack: the last wanted is on top
     bool m_all = false;
     size_t m_nextInOrder = 0;

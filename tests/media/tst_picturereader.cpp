@@ -23,6 +23,8 @@ private slots:
     void orientation_data();
     void orientation();
     void heifEncFileAndThumbnail();
+    void jpegExifThumbnail_data();
+    void jpegExifThumbnail();
     void contentNotName_data();
     void contentNotName();
     void brokenFilesFail_data();
@@ -202,6 +204,52 @@ void TestPictureReader::heifEncFileAndThumbnail()
     QVERIFY(isGreen(cornerColour(small, TopLeft)));
     QVERIFY(isRed(cornerColour(small, TopRight)));
     QCOMPARE(readThumbnail(heic, {400, 400}, &error).size(), QSize(400, 300));
+}
+
+void TestPictureReader::jpegExifThumbnail_data()
+{
+    QTest::addColumn<int>("orientation");
+    QTest::addColumn<QSize>("thumbnailSize");
+    QTest::addColumn<bool>("used");
+    QTest::addColumn<QSize>("shown");
+    QTest::newRow("upright") << 1 << QSize(160, 120) << true << QSize(160, 120);
+    QTest::newRow("turned 90 cw") << 6 << QSize(160, 120) << true << QSize(120, 160);
+    QTest::newRow("too small for the cell") << 1 << QSize(80, 60) << false << QSize(160, 120);
+    QTest::newRow("another shape") << 1 << QSize(160, 160) << false << QSize(160, 120);
+}
+
+void TestPictureReader::jpegExifThumbnail()
+{
+    QFETCH(int, orientation);
+    QFETCH(QSize, thumbnailSize);
+    QFETCH(bool, used);
+    QFETCH(QSize, shown);
+    // The stored copy is blue all over, so it tells itself from the photo.
+    QImage blue(thumbnailSize, QImage::Format_RGB32);
+    blue.fill(QColor(0, 0, 230));
+    const QByteArray bytes = media::withExifOrientation(
+        encode(media::markedPicture(1600, 1200, QStringLiteral("exif")), "JPEG"), orientation,
+        encode(blue, "JPEG"));
+    const QString path = write(QStringLiteral("exif-thumb"), bytes);
+
+    QString error;
+    const QImage thumb = readThumbnail(path, {160, 160}, &error);
+    QVERIFY2(!thumb.isNull(), qPrintable(error));
+    QCOMPARE(thumb.size(), shown);
+    const QColor middle = thumb.pixelColor(thumb.width() / 2, thumb.height() / 2);
+    QCOMPARE(middle.blue() > 180 && middle.red() < 60, used);
+    // The picture itself never comes from the small copy.
+    const QImage picture = readPicture(path, {160, 160}, &error);
+    QCOMPARE(picture.size(), shown);
+    QVERIFY(isGreen(cornerColour(picture, orientation == 6 ? TopRight : TopLeft)));
+
+    // Cut anywhere in the EXIF block, the file must fail or show, never read beyond its bytes.
+    for (qsizetype cut = 4; cut < 220; cut += 3) {
+        const QString part = write(QStringLiteral("exif-cut"), bytes.left(cut));
+        QString partError;
+        if (readThumbnail(part, {160, 160}, &partError).isNull())
+            QVERIFY(!partError.isEmpty());
+    }
 }
 
 void TestPictureReader::contentNotName_data()

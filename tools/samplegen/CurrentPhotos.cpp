@@ -43,8 +43,9 @@ struct HeifFree
 template <typename T>
 using HeifPtr = std::unique_ptr<T, HeifFree>;
 
-// A TIFF block (big-endian) with one IFD entry: Orientation.
-QByteArray tiffOrientation(int orientation)
+// A TIFF block (big-endian): IFD0 with the Orientation tag, and, with a thumbnail, IFD1
+// pointing at it (compression 6: JPEG).
+QByteArray tiffBlock(int orientation, const QByteArray& thumbnail = {})
 {
     QByteArray t("MM\0\x2a\0\0\0\x08", 8);
     auto u16 = [&t](quint16 v) {
@@ -63,8 +64,27 @@ QByteArray tiffOrientation(int orientation)
     u32(1);
     u16(quint16(orientation));
     u16(0);
-    u32(0); // no next IFD
-    return t;
+    if (thumbnail.isEmpty()) {
+        u32(0); // no next IFD
+        return t;
+    }
+    u32(26); // IFD1 right after
+    u16(3);
+    u16(0x0103); // Compression: JPEG
+    u16(3);
+    u32(1);
+    u16(6);
+    u16(0);
+    u16(0x0201); // JPEGInterchangeFormat
+    u16(4);
+    u32(1);
+    u32(68);
+    u16(0x0202); // JPEGInterchangeFormatLength
+    u16(4);
+    u32(1);
+    u32(quint32(thumbnail.size()));
+    u32(0);
+    return t + thumbnail;
 }
 
 QByteArray runFfmpeg(const QStringList& args, const QString& suffix)
@@ -147,7 +167,7 @@ QByteArray heicPicture(const QImage& picture, int orientation, int thumbnailSide
             heif_image_handle_release(thumb);
     }
     if (orientation != 1) {
-        const QByteArray exif = tiffOrientation(orientation);
+        const QByteArray exif = tiffBlock(orientation);
         check(heif_context_add_exif_metadata(ctx.get(), handle.get(), exif.constData(),
                                              int(exif.size())),
               "HEIC Exif");
@@ -164,11 +184,11 @@ QByteArray heicPicture(const QImage& picture, int orientation, int thumbnailSide
     return bytes;
 }
 
-QByteArray withExifOrientation(const QByteArray& jpeg, int orientation)
+QByteArray withExifOrientation(const QByteArray& jpeg, int orientation, const QByteArray& thumbnail)
 {
     if (!jpeg.startsWith("\xff\xd8"))
         fail(QStringLiteral("not a JPEG"));
-    const QByteArray app1 = QByteArray("Exif\0\0", 6) + tiffOrientation(orientation);
+    const QByteArray app1 = QByteArray("Exif\0\0", 6) + tiffBlock(orientation, thumbnail);
     QByteArray segment("\xff\xe1");
     char len[2];
     qToBigEndian(quint16(app1.size() + 2), len);
@@ -193,6 +213,12 @@ QByteArray hevcClip(double seconds)
 
 void addCurrentCameraRoll(SampleBackup& backup)
 {
+    // The filler's camera files hold placeholder bytes; make them pictures that open.
+    const QByteArray small = picture(160, 120, "JPEG", QStringLiteral("filler"));
+    for (SampleBackup::Entry& e : backup.entries())
+        if (e.kind == SampleBackup::File && e.path.startsWith(QLatin1String("Media/DCIM/")) &&
+            e.path.endsWith(QLatin1String(".JPG")))
+            e.content = small;
     const QString d = QLatin1String(kCameraDomain);
     const QString a = QStringLiteral("Media/DCIM/100APPLE/");
     // Phones store the sensor's landscape pixels and turn portrait shots by irot.

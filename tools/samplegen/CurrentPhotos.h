@@ -20,14 +20,17 @@ QImage markedPicture(int w, int h, const QString& label);
 QByteArray heicPicture(const QImage& image, int orientation = 1, int thumbnailSide = 0,
                        int quality = 50);
 
-// jpeg with an EXIF block holding only the Orientation tag (1 to 8) after its SOI marker.
-QByteArray withExifOrientation(const QByteArray& jpeg, int orientation);
+// jpeg with an EXIF block after its SOI marker holding the Orientation tag (1 to 8) and, when
+// given, thumbnail (a small JPEG) as cameras store theirs.
+QByteArray withExifOrientation(const QByteArray& jpeg, int orientation,
+                               const QByteArray& thumbnail = {});
 
 // A short HEVC video (libx265) in a QuickTime file, as iPhones record since iOS 11.
 QByteArray hevcClip(double seconds);
 
 // Media/DCIM/100APPLE of a current iPhone: HEIC photos (one upright, one turned by its irot),
-// a Live Photo (IMG_0103.HEIC with IMG_0103.MOV), an HEVC video and a JPEG.
+// a Live Photo (IMG_0103.HEIC with IMG_0103.MOV), an HEVC video and a JPEG; the filler's
+// camera files already in backup become small pictures.
 void addCurrentCameraRoll(SampleBackup& backup);
 
 } // namespace media

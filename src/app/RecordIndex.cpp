@@ -2,13 +2,145 @@
 
 #include "backup/BackupFileManager.h"
 
+#include <QHashFunctions>
+
+namespace {
+const QString kAppDomain = QStringLiteral("AppDomain-");
+const QString kApplications = QStringLiteral("Applications/");
+} // namespace
+
 QString treePathOf(const QString& domain, const QString& path)
 {
-    static const QString appDomain = QStringLiteral("AppDomain-");
-    if (!domain.startsWith(appDomain))
+    if (!domain.startsWith(kAppDomain))
         return path;
-    return QStringLiteral("Applications/") + domain.mid(appDomain.size()) + QLatin1Char('/') + path;
+    return kApplications + domain.mid(kAppDomain.size()) + QLatin1Char('/') + path;
 }
+
+QStringView treePathOf(const QString& domain, QStringView path, QString& buffer)
+{
+    if (!domain.startsWith(kAppDomain))
+        return path;
+    buffer.resize(0);
+    buffer.append(kApplications);
+    buffer.append(QStringView(domain).mid(kAppDomain.size()));
+    buffer.append(QLatin1Char('/'));
+    buffer.append(path);
+    return buffer;
+}
+
+// TRecordDict
+
+void TRecordDict::clear()
+{
+    m_table = {};
+    m_used = 0;
+    m_records = nullptr;
+    m_texts = {};
+}
+
+void TRecordDict::reserve(size_t count)
+{
+    size_t size = 1024;
+    while (size < count * 2)
+        size *= 2;
+    if (size <= m_table.size())
+        return;
+    std::vector<Slot> table(size, Slot{0, 0});
+    const size_t mask = size - 1;
+    for (const Slot& slot : m_table) {
+        if (slot.entry == 0)
+            continue;
+        size_t i = slot.hash & mask;
+        while (table[i].entry != 0)
+            i = (i + 1) & mask;
+        table[i] = slot;
+    }
+    m_table = std::move(table);
+}
+
+QStringView TRecordDict::treePathOf(quint32 entry, QString& buffer) const
+{
+    if (entry & kText)
+        return m_texts[(entry & ~kText) - 1].first;
+    const size_t index = entry - 1;
+    return ::treePathOf(m_records->domain(index), m_records->path(index), buffer);
+}
+
+QString TRecordDict::keyOf(quint32 entry) const
+{
+    if (entry & kText)
+        return m_texts[(entry & ~kText) - 1].second;
+    return m_records->key(entry - 1);
+}
+
+size_t TRecordDict::slotOf(QStringView treePath, quint32 hash) const
+{
+    const size_t mask = m_table.size() - 1;
+    QString buffer;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        const Slot& slot = m_table[i];
+        if (slot.entry == 0 || (slot.hash == hash && treePathOf(slot.entry, buffer) == treePath))
+            return i;
+    }
+}
+
+bool TRecordDict::contains(QStringView treePath) const
+{
+    return !m_table.empty() && m_table[slotOf(treePath, quint32(qHash(treePath)))].entry != 0;
+}
+
+QString TRecordDict::value(const QString& treePath, const QString& fallback) const
+{
+    if (m_table.empty())
+        return fallback;
+    const Slot& slot = m_table[slotOf(treePath, quint32(qHash(treePath)))];
+    return slot.entry != 0 ? keyOf(slot.entry) : fallback;
+}
+
+void TRecordDict::add(QStringView treePath, quint32 entry)
+{
+    if ((m_used + 1) * 2 > m_table.size())
+        reserve(std::max<size_t>(m_used + 1, m_used * 2));
+    const quint32 hash = quint32(qHash(treePath));
+    Slot& slot = m_table[slotOf(treePath, hash)];
+    if (slot.entry != 0)
+        return; // the first entry of a path stays
+    slot = Slot{hash, entry};
+    ++m_used;
+}
+
+void TRecordDict::insert(const QString& treePath, const QString& key)
+{
+    if (contains(treePath))
+        return;
+    m_texts.emplace_back(treePath, key);
+    add(treePath, quint32(m_texts.size()) | kText);
+}
+
+void TRecordDict::insertRecord(const TBackupFileRecords& records, size_t index,
+                               QStringView treePath)
+{
+    if (index + 1 >= kText)
+        return;
+    m_records = &records;
+    add(treePath, quint32(index + 1));
+}
+
+QHash<QString, QString> TRecordDict::below(QStringView prefix) const
+{
+    QHash<QString, QString> result;
+    QString buffer;
+    for (const Slot& slot : m_table) {
+        if (slot.entry == 0)
+            continue;
+        const QStringView treePath = treePathOf(slot.entry, buffer);
+        if (treePath.startsWith(prefix))
+            result.insert(treePath.toString(), keyOf(slot.entry));
+    }
+    return result;
+}
+
+// TRecordIndex
 
 void TRecordIndex::initState()
 {
@@ -33,7 +165,7 @@ void TRecordIndex::clearIndex()
 namespace {
 
 // A database's -wal, -shm or -journal file: read along with the database, never in its place.
-bool isCompanion(const QString& path)
+bool isCompanion(QStringView path)
 {
     return path.endsWith(QLatin1String("-wal")) || path.endsWith(QLatin1String("-shm")) ||
            path.endsWith(QLatin1String("-journal"));
@@ -41,34 +173,44 @@ bool isCompanion(const QString& path)
 
 } // namespace
 
-void TRecordIndex::indexRecord(const TBackupFileRecord& record, const QString& treePath)
+template <typename KeyOf>
+void TRecordIndex::match(QStringView path, QStringView treePath, const KeyOf& keyOf)
 {
-    const QString& path = record.Path;
     if (path == QLatin1String("Library/Notes/notes.sqlite"))
-        FnotesDbFile = record.Key;
+        FnotesDbFile = keyOf();
     if (path == QLatin1String("Library/SMS/sms.db"))
-        FsmsDbFile = record.Key;
+        FsmsDbFile = keyOf();
     if (path == QLatin1String("Library/CallHistory/call_history.db"))
-        FcallHistoryDbFile = record.Key;
+        FcallHistoryDbFile = keyOf();
     if (path.startsWith(QLatin1String("Media/DCIM/100APPLE")))
         FHasCamera = true;
     if (path.startsWith(QLatin1String("Media/Recordings/AssetManifest.plist")))
-        FRecordingDb = record.Key;
+        FRecordingDb = keyOf();
     if (path.startsWith(QLatin1String("Library/AddressBook/AddressBook.sqlite")) &&
         !isCompanion(path))
-        FcontactsDbFile = record.Key;
+        FcontactsDbFile = keyOf();
     if (path == QLatin1String("Library/Calendar/Calendar.sqlitedb"))
-        FcalendarDbFile = record.Key;
+        FcalendarDbFile = keyOf();
 
     // Only the database itself is an account; its -wal and -shm come along when it is read.
     if (treePath.startsWith(QLatin1String("Applications/com.tencent.xin")) &&
         treePath.endsWith(QLatin1String("/DB/MM.sqlite"))) {
-        FWechatDbFile = record.Key;
-        FWechatDbs.append(record.Key);
-        FWechatRoot = QString(treePath).remove(QStringLiteral("DB/MM.sqlite"));
+        FWechatDbFile = keyOf();
+        FWechatDbs.append(FWechatDbFile);
+        FWechatRoot = treePath.toString().remove(QStringLiteral("DB/MM.sqlite"));
         FWechatRoots.append(FWechatRoot);
     }
+}
 
-    if (!FRecordDict.contains(treePath))
-        FRecordDict.insert(treePath, record.Key);
+void TRecordIndex::indexRecord(const TBackupFileRecord& record, const QString& treePath)
+{
+    match(record.Path, treePath, [&record] { return record.Key; });
+    FRecordDict.insert(treePath, record.Key);
+}
+
+void TRecordIndex::indexRecord(const TBackupFileRecords& records, size_t index,
+                               QStringView treePath)
+{
+    match(records.path(index), treePath, [&records, index] { return records.key(index); });
+    FRecordDict.insertRecord(records, index, treePath);
 }

@@ -48,15 +48,16 @@ int TFileTreeShape::find(int parent, QStringView text, quint32 hash, size_t& slo
     }
     const size_t mask = m_table.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
-        const quint32 entry = m_table[i];
-        if (entry == 0) {
+        const Slot& entry = m_table[i];
+        if (entry.entry == 0) {
             slot = i;
             return -1;
         }
-        const Node& node = m_nodes[entry - 1];
-        if (node.hash == hash && node.parent == parent &&
-            QStringView(node.text, qsizetype(node.length)) == text)
-            return int(entry - 1);
+        if (entry.hash != hash)
+            continue;
+        const Node& node = m_nodes[entry.entry - 1];
+        if (node.parent == parent && QStringView(node.text, qsizetype(node.length)) == text)
+            return int(entry.entry - 1);
     }
 }
 
@@ -64,16 +65,18 @@ int TFileTreeShape::append(int parent, QStringView text, quint32 hash, size_t sl
 {
     // Kept at most half full: probes stay short.
     if ((m_nodes.size() + 1) * 2 > m_table.size()) {
-        std::vector<quint32> table(std::max<size_t>(1024, m_table.size() * 2), 0);
+        std::vector<Slot> table(std::max<size_t>(1024, m_table.size() * 2), Slot{0, 0});
         const size_t mask = table.size() - 1;
-        for (size_t id = 0; id < m_nodes.size(); ++id) {
-            size_t i = m_nodes[id].hash & mask;
-            while (table[i] != 0)
+        for (const Slot& entry : m_table) {
+            if (entry.entry == 0)
+                continue;
+            size_t i = entry.hash & mask;
+            while (table[i].entry != 0)
                 i = (i + 1) & mask;
-            table[i] = quint32(id + 1);
+            table[i] = entry;
         }
         m_table = std::move(table);
-        for (slot = hash & mask; m_table[slot] != 0; slot = (slot + 1) & mask) {
+        for (slot = hash & mask; m_table[slot].entry != 0; slot = (slot + 1) & mask) {
         }
     }
     const size_t length = size_t(text.size());
@@ -85,9 +88,9 @@ int TFileTreeShape::append(int parent, QStringView text, quint32 hash, size_t sl
     }
     std::copy_n(text.utf16(), length, m_free);
     const int id = int(m_nodes.size());
-    m_nodes.push_back({m_free, quint32(length), parent, record, hash});
+    m_nodes.push_back({m_free, quint32(length), parent, record});
     m_free += length;
     m_freeLeft -= length;
-    m_table[slot] = quint32(id + 1);
+    m_table[slot] = Slot{hash, quint32(id + 1)};
     return id;
 }

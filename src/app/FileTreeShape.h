@@ -49,7 +49,6 @@ private:
         quint32 length;
         int parent;
         int record;
-        quint32 hash;
     };
 
     // The node of text under parent, or -1; slot receives where it would go.
@@ -58,7 +57,12 @@ private:
     static quint32 hashOf(int parent, QStringView text);
 
     std::vector<Node> m_nodes;
-    std::vector<quint32> m_table; // node id + 1, 0 for a free slot; a power of two long
+    struct Slot
+    {
+        quint32 hash;
+        quint32 entry; // node id + 1, 0 for a free slot
+    };
+    std::vector<Slot> m_table; // a power of two long; the hash spares a visit to most nodes
     std::vector<std::unique_ptr<char16_t[]>> m_blocks;
     char16_t* m_free = nullptr;
     size_t m_freeLeft = 0;

@@ -480,23 +480,27 @@ void TFormMain::LoadBackup()
     const auto attach = qScopeGuard([this, &records] {
         m_treeShape.dropIndex();
         treeModel->setTree(&m_treeShape, [&records](int record) {
+            QString pathBuffer;
             QString buffer;
-            return treePathOf(records.domain(size_t(record)), records.path(size_t(record)), buffer)
+            return treePathOf(records.domain(size_t(record)),
+                              records.path(size_t(record), pathBuffer), buffer)
                 .toString();
         });
     });
 
     const size_t count = records.size();
     FRecordDict.reserve(count);
+    QString pathBuffer;
     QString buffer;
     for (size_t i = 0; i < count; ++i) {
         if (FCancel)
             break;
         FProgress = double(i + 1) / double(count) * 100.0;
         m_eventHook();
-        const QStringView treePath = treePathOf(records.domain(i), records.path(i), buffer);
+        const QStringView path = records.path(i, pathBuffer);
+        const QStringView treePath = treePathOf(records.domain(i), path, buffer);
         m_treeShape.place(int(i), treePath, [](int, int, const QString&, int) {});
-        indexRecord(records, i, treePath);
+        indexRecord(records, i, path, treePath);
     }
 }
 

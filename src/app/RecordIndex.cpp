@@ -58,12 +58,12 @@ void TRecordDict::reserve(size_t count)
     m_table = std::move(table);
 }
 
-QStringView TRecordDict::treePathOf(quint32 entry, QString& buffer) const
+QStringView TRecordDict::treePathOf(quint32 entry, QString& pathBuffer, QString& buffer) const
 {
     if (entry & kText)
         return m_texts[(entry & ~kText) - 1].first;
     const size_t index = entry - 1;
-    return ::treePathOf(m_records->domain(index), m_records->path(index), buffer);
+    return ::treePathOf(m_records->domain(index), m_records->path(index, pathBuffer), buffer);
 }
 
 QString TRecordDict::keyOf(quint32 entry) const
@@ -76,10 +76,12 @@ QString TRecordDict::keyOf(quint32 entry) const
 size_t TRecordDict::slotOf(QStringView treePath, quint32 hash) const
 {
     const size_t mask = m_table.size() - 1;
+    QString pathBuffer;
     QString buffer;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
         const Slot& slot = m_table[i];
-        if (slot.entry == 0 || (slot.hash == hash && treePathOf(slot.entry, buffer) == treePath))
+        if (slot.entry == 0 ||
+            (slot.hash == hash && treePathOf(slot.entry, pathBuffer, buffer) == treePath))
             return i;
     }
 }
@@ -129,11 +131,12 @@ void TRecordDict::insertRecord(const TBackupFileRecords& records, size_t index,
 QHash<QString, QString> TRecordDict::below(QStringView prefix) const
 {
     QHash<QString, QString> result;
+    QString pathBuffer;
     QString buffer;
     for (const Slot& slot : m_table) {
         if (slot.entry == 0)
             continue;
-        const QStringView treePath = treePathOf(slot.entry, buffer);
+        const QStringView treePath = treePathOf(slot.entry, pathBuffer, buffer);
         if (treePath.startsWith(prefix))
             result.insert(treePath.toString(), keyOf(slot.entry));
     }
@@ -208,9 +211,9 @@ void TRecordIndex::indexRecord(const TBackupFileRecord& record, const QString& t
     FRecordDict.insert(treePath, record.Key);
 }
 
-void TRecordIndex::indexRecord(const TBackupFileRecords& records, size_t index,
+void TRecordIndex::indexRecord(const TBackupFileRecords& records, size_t index, QStringView path,
                                QStringView treePath)
 {
-    match(records.path(index), treePath, [&records, index] { return records.key(index); });
+    match(path, treePath, [&records, index] { return records.key(index); });
     FRecordDict.insertRecord(records, index, treePath);
 }

@@ -45,7 +45,7 @@ private:
         quint32 entry; // 0 free; else a record index + 1, or bit 31 and an index into m_texts + 1
     };
     static constexpr quint32 kText = 0x80000000u;
-    QStringView treePathOf(quint32 entry, QString& buffer) const;
+    QStringView treePathOf(quint32 entry, QString& pathBuffer, QString& buffer) const;
     QString keyOf(quint32 entry) const;
     // The slot of treePath, or of the free slot where it would go.
     size_t slotOf(QStringView treePath, quint32 hash) const;
@@ -71,7 +71,8 @@ public:
     // Matches one record against the well-known databases, then offers it to FRecordDict.
     void indexRecord(const TBackupFileRecord& record, const QString& treePath);
     // The same for entry index of records (which must stay while FRecordDict holds it).
-    void indexRecord(const TBackupFileRecords& records, size_t index, QStringView treePath);
+    void indexRecord(const TBackupFileRecords& records, size_t index, QStringView path,
+                     QStringView treePath);
 
     QString FnotesDbFile;
     QString FsmsDbFile;

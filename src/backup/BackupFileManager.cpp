@@ -15,6 +15,8 @@
 #include <QSqlRecord>
 
 #include <sqlite3.h>
+#include <cstring>
+#include <sys/mman.h>
 
 TBackupFileManager::TBackupFileManager(const QString& APath, TdmGlobal& dm, EventHook eventHook,
                                        const QString& catalogFile)
@@ -82,21 +84,60 @@ void TBackupFileRecords::clear()
     m_extras.clear();
 }
 
-const char16_t* TBackupFileRecords::store(QStringView first, QStringView second)
+const char* TBackupFileRecords::store(QStringView first, QStringView second, bool& latin1)
 {
-    const size_t length = size_t(first.size()) + size_t(second.size());
-    if (length > m_freeLeft) {
-        const size_t chars = std::max(length, kBlockChars);
-        m_blocks.push_back(std::make_unique_for_overwrite<char16_t[]>(chars));
+    auto narrow = [](QStringView text) {
+        for (const QChar c : text)
+            if (c.unicode() > 0xFF)
+                return false;
+        return true;
+    };
+    latin1 = narrow(first) && narrow(second);
+    const size_t chars = size_t(first.size()) + size_t(second.size());
+    const size_t bytes = latin1 ? chars : 2 * chars + 1; // + 1: UTF-16 starts on an even byte
+    if (bytes > m_freeLeft) {
+        const size_t size = std::max(bytes, 2 * kBlockChars);
+        m_blocks.push_back(std::make_unique_for_overwrite<char[]>(size));
         m_free = m_blocks.back().get();
-        m_freeLeft = chars;
+        m_freeLeft = size;
     }
-    char16_t* at = m_free;
-    std::copy_n(first.utf16(), first.size(), at);
-    std::copy_n(second.utf16(), second.size(), at + first.size());
-    m_free += length;
-    m_freeLeft -= length;
+    char* at = m_free;
+    if (latin1) {
+        char* out = at;
+        for (const QChar c : first)
+            *out++ = char(c.unicode());
+        for (const QChar c : second)
+            *out++ = char(c.unicode());
+    } else {
+        if (quintptr(at) & 1)
+            ++at;
+        std::memcpy(at, first.utf16(), size_t(first.size()) * 2);
+        std::memcpy(at + first.size() * 2, second.utf16(), size_t(second.size()) * 2);
+    }
+    const size_t used = size_t(at - m_free) + (latin1 ? chars : 2 * chars);
+    m_free += used;
+    m_freeLeft -= used;
     return at;
+}
+
+QStringView TBackupFileRecords::textAt(const char* at, qsizetype length, bool latin1,
+                                       QString& buffer)
+{
+    if (!latin1)
+        return QStringView(reinterpret_cast<const char16_t*>(at), length);
+    if (buffer.size() < length)
+        buffer.resize(std::max<qsizetype>(length, 256));
+    QChar* out = buffer.data();
+    for (qsizetype i = 0; i < length; ++i)
+        out[i] = QLatin1Char(at[i]);
+    return QStringView(buffer).first(length);
+}
+
+QStringView TBackupFileRecords::path(size_t index, QString& buffer) const
+{
+    const Slot& slot = m_slots[index];
+    return textAt(slot.path, qsizetype(slot.pathLength & ~kLatin1), slot.pathLength & kLatin1,
+                  buffer);
 }
 
 quint32 TBackupFileRecords::internDomain(QStringView domain)
@@ -121,7 +162,7 @@ void TBackupFileRecords::append(QStringView domain, QStringView path, QStringVie
     if (digestOf(key, slot.key))
         key = {};
     else
-        slot.keyLength = quint32(std::min<qsizetype>(key.size(), 0xFFFFFFF0)) + 1;
+        slot.keyLength = quint32(std::min<qsizetype>(key.size(), 0x7FFFFFF0)) + 1;
     push(slot, path, key.first(slot.keyLength ? slot.keyLength - 1 : 0), extras);
 }
 
@@ -137,8 +178,11 @@ void TBackupFileRecords::appendHashed(QStringView domain, QStringView path, QByt
 void TBackupFileRecords::push(Slot slot, QStringView path, QStringView keyText,
                               QByteArrayView extras)
 {
-    slot.pathLength = quint32(std::min<qsizetype>(path.size(), 0xFFFFFFF0));
-    slot.path = store(path.first(slot.pathLength), keyText);
+    slot.pathLength = quint32(std::min<qsizetype>(path.size(), 0x7FFFFFF0));
+    bool latin1 = false;
+    slot.path = store(path.first(slot.pathLength), keyText, latin1);
+    if (latin1)
+        slot.pathLength |= kLatin1;
     if (!extras.isNull() || !m_extraStarts.empty()) {
         if (m_extraStarts.empty())
             m_extraStarts.assign(m_slots.size() + 1, 0);
@@ -151,8 +195,14 @@ void TBackupFileRecords::push(Slot slot, QStringView path, QStringView keyText,
 QString TBackupFileRecords::key(size_t index) const
 {
     const Slot& slot = m_slots[index];
-    if (slot.keyLength > 0)
-        return QStringView(slot.path + slot.pathLength, qsizetype(slot.keyLength - 1)).toString();
+    if (slot.keyLength > 0) {
+        const bool latin1 = slot.pathLength & kLatin1;
+        const qsizetype pathLength = qsizetype(slot.pathLength & ~kLatin1);
+        QString buffer;
+        return textAt(slot.path + (latin1 ? pathLength : 2 * pathLength),
+                      qsizetype(slot.keyLength - 1), latin1, buffer)
+            .toString();
+    }
     static const char digits[] = "0123456789abcdef";
     QString text(40, Qt::Uninitialized);
     QChar* out = text.data();
@@ -301,7 +351,8 @@ TBackupFileRecord TBackupFileRecords::operator[](size_t index) const
 {
     TBackupFileRecord record;
     record.Domain = domain(index);
-    record.Path = path(index).toString();
+    QString buffer;
+    record.Path = path(index, buffer).toString();
     record.Key = key(index);
     if (m_extraStarts.empty())
         return record;
@@ -362,8 +413,17 @@ void TBackupFileManager::parseMbdb()
         throw Error(QStringLiteral("%1 is truncated: it is shorter than its header").arg(FDb));
     reader.seek(kHeaderSize);
 
+    // The pages read are given back as the reader goes: what it keeps it has copied, and a
+    // million-record catalog mapped whole would count against the memory of the load.
+    const bool mapped = buffer.isEmpty() && data;
+    qint64 released = 0;
+    constexpr qint64 kReleaseStep = 16 << 20;
     while (!reader.atEnd()) {
         const qint64 start = reader.pos();
+        if (mapped && start - released >= 2 * kReleaseStep) {
+            madvise(const_cast<uchar*>(data) + released, size_t(kReleaseStep), MADV_DONTNEED);
+            released += kReleaseStep;
+        }
         FProgress = double(start) / double(size) * 100.0;
         handleEvents();
         if (FCancel)

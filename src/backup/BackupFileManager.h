@@ -44,7 +44,8 @@ struct TBackupFileRecord
 
 // The records of one catalog, held compactly: a million entries must fit in a few hundred
 // megabytes beside their tree. Paths are UTF-16 in large blocks that never move, domains are
-// interned, a Key that is a SHA-1 in hex is kept as its 20 bytes, and the rarely used extras of a
+// interned, a path of Latin-1 characters alone takes a byte a character, a Key that is a SHA-1
+// in hex is kept as its 20 bytes, and the rarely used extras of a
 // Manifest.mbdb entry stay as their raw bytes. Reading an entry builds a TBackupFileRecord;
 // the views (domain, path) serve the loops that visit every entry.
 class TBackupFileRecords final
@@ -83,11 +84,8 @@ public:
     const_iterator end() const { return {this, size()}; }
 
     const QString& domain(size_t index) const { return m_domains[m_slots[index].domain]; }
-    QStringView path(size_t index) const
-    {
-        const Slot& slot = m_slots[index];
-        return QStringView(slot.path, qsizetype(slot.pathLength));
-    }
+    // Entry index's path: a view of the records, or of buffer, which it may fill.
+    QStringView path(size_t index, QString& buffer) const;
     QString key(size_t index) const;
 
     void clear();
@@ -102,19 +100,22 @@ public:
 private:
     struct Slot
     {
-        const char16_t* path;
+        const char* path; // UTF-16, or Latin-1 when pathLength has kLatin1
         quint32 pathLength;
         quint32 domain;
         quint32 keyLength; // 0: key holds the 20 digest bytes; else the text follows the path
         quint8 key[20];
     };
-    const char16_t* store(QStringView first, QStringView second);
+    static constexpr quint32 kLatin1 = 0x80000000u;
+    static QStringView textAt(const char* at, qsizetype length, bool latin1, QString& buffer);
+    // Copies first and second together; sets latin1 when they take a byte a character.
+    const char* store(QStringView first, QStringView second, bool& latin1);
     void push(Slot slot, QStringView path, QStringView keyText, QByteArrayView extras);
     quint32 internDomain(QStringView domain);
 
     std::vector<Slot> m_slots;
-    std::vector<std::unique_ptr<char16_t[]>> m_blocks;
-    char16_t* m_free = nullptr;
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    char* m_free = nullptr;
     size_t m_freeLeft = 0;
     QList<QString> m_domains;
     QHash<QString, quint32> m_domainIds;

@@ -103,6 +103,8 @@ TFormMain::TFormMain(TdmGlobal& dm, QWidget* parent) : QWidget(parent), m_dm(dm)
 
 TFormMain::~TFormMain()
 {
+    // The model reads the records and the shape, which go before the view and its model do.
+    treeModel->reset();
     unloadBackup();
 }
 

@@ -22,13 +22,6 @@
 
 namespace {
 
-QList<QTreeWidgetItem*> childrenOf(QTreeWidgetItem* node)
-{
-    QList<QTreeWidgetItem*> list;
-    for (int i = 0; node && i < node->childCount(); ++i)
-        list.append(node->child(i));
-    return list;
-}
 
 } // namespace
 
@@ -63,18 +56,16 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "the backup did not load\n");
         return 1;
     }
-    QList<QTreeWidgetItem*> top;
-    for (int i = 0; i < form.tvTree->topLevelItemCount(); ++i)
-        top.append(form.tvTree->topLevelItem(i));
+    const QModelIndexList top = form.childNodes();
 
     double best = 1e9;
     for (int run = 0; run < 3; ++run) {
         QElapsedTimer t;
         t.start();
         std::vector<TExportFile> list;
-        QTreeWidgetItem* dcim =
-            TFormMain::FindNode(childrenOf(TFormMain::FindNode(top, "Media")), "DCIM");
-        form.CollectMedia(childrenOf(dcim), list);
+        const QModelIndex dcim =
+            TFormMain::FindNode(form.childNodes(TFormMain::FindNode(top, "Media")), "DCIM");
+        form.CollectMedia(form.childNodes(dcim), list);
         TFormPhoto photo;
         photo.FPhotos = &list;
         photo.InitGUI();

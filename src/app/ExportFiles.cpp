@@ -43,17 +43,24 @@ std::optional<TExportFile> makeExportFile(const QString& backupPath, const QStri
 int CopyExportFiles(const std::vector<TExportFile>& list, TStoredCopies* copies)
 {
     int skipped = 0;
+    QString lastFolder; // files of a folder come together: it is looked at once
     for (const TExportFile& file : list) {
         const QFileInfo target(file.dstFile);
         const QString folder = target.absolutePath();
-        if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
-            throw Error(QStringLiteral("cannot create the folder %1").arg(folder));
+        if (folder != lastFolder) {
+            if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
+                throw Error(QStringLiteral("cannot create the folder %1").arg(folder));
+            lastFolder = folder;
+        }
 
         const QString partial = file.dstFile + QStringLiteral(".ferrowick-part");
-        QFile::remove(partial);
         {
             QFile out(partial);
-            if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            // A part left by an earlier, interrupted export is replaced.
+            bool opened = out.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+            if (!opened && QFile::remove(partial))
+                opened = out.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+            if (!opened)
                 throw Error(QStringLiteral("cannot copy %1 to %2: %3")
                                 .arg(file.srcFile, file.dstFile, out.errorString()));
             try {

@@ -49,7 +49,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -81,63 +81,6 @@ QToolButton* makeToolButton(QWidget* parent, const QString& name, QAction* actio
     return button;
 }
 
-// A node of tvTree: its text, its check mark and, for a file node, the record index (the
-// node's tag) and the tree path (its data string), kept in plain members. A load makes one
-// per catalog entry, which QTreeWidgetItem's own per-role value lists would make slow.
-class TTreeNode final : public QTreeWidgetItem
-{
-public:
-    TTreeNode(QTreeWidgetItem* parent, const QString& text, int recordIndex,
-              const QString& treePath)
-        : QTreeWidgetItem(parent, UserType), m_text(text), m_treePath(treePath),
-          m_recordIndex(recordIndex)
-    {
-    }
-
-    QVariant data(int column, int role) const override
-    {
-        if (column != 0)
-            return QTreeWidgetItem::data(column, role);
-        switch (role) {
-        case Qt::DisplayRole:
-        case Qt::EditRole:
-            return m_text;
-        case Qt::CheckStateRole:
-            return int(m_check);
-        case TFormMain::kRecordIndexRole:
-            return m_recordIndex >= 0 ? QVariant(m_recordIndex) : QVariant();
-        case TFormMain::kTreePathRole:
-            return m_recordIndex >= 0 ? QVariant(m_treePath) : QVariant();
-        default:
-            return QTreeWidgetItem::data(column, role);
-        }
-    }
-
-    void setData(int column, int role, const QVariant& value) override
-    {
-        if (column == 0 && role == Qt::CheckStateRole) {
-            const auto check = Qt::CheckState(value.toInt());
-            if (check != m_check) {
-                m_check = check;
-                emitDataChanged();
-            }
-            return;
-        }
-        if (column == 0 && (role == Qt::DisplayRole || role == Qt::EditRole)) {
-            m_text = value.toString();
-            emitDataChanged();
-            return;
-        }
-        QTreeWidgetItem::setData(column, role, value);
-    }
-
-private:
-    QString m_text;
-    QString m_treePath;
-    int m_recordIndex;
-    Qt::CheckState m_check = Qt::Unchecked;
-};
-
 } // namespace
 
 TFormMain::TFormMain(TdmGlobal& dm, QWidget* parent) : QWidget(parent), m_dm(dm)
@@ -166,6 +109,8 @@ TFormMain::TFormMain(TdmGlobal& dm, QWidget* parent) : QWidget(parent), m_dm(dm)
 
 TFormMain::~TFormMain()
 {
+    // The model reads the records and the shape, which go before the view and its model do.
+    treeModel->reset();
     unloadBackup();
 }
 
@@ -327,21 +272,16 @@ void TFormMain::createLayout()
         makeToolButton(tlb1, QStringLiteral("btnExport"), actExport, QStringLiteral("export"));
     tlb1->addWidget(btnExport);
     adv->addWidget(tlb1);
-    tvTree = new QTreeWidget(tabAdv);
+    tvTree = new QTreeView(tabAdv);
     tvTree->setObjectName(QStringLiteral("tvTree"));
-    tvTree->setColumnCount(1);
+    treeModel = new TFileTreeModel(tvTree);
+    treeModel->setObjectName(QStringLiteral("treeModel"));
+    tvTree->setModel(treeModel);
     tvTree->setIndentation(20);
     tvTree->setUniformRowHeights(true);
     tvTree->header()->setStretchLastSection(true);
     tvTree->header()->setDefaultSectionSize(100);
     tvTree->setStyleSheet(QStringLiteral("QTreeView::item { height: 25px; }"));
-    connect(tvTree, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item, int column) {
-        try {
-            tvTreeItemChanged(item, column);
-        } catch (const std::exception& e) {
-            ShowException(e);
-        }
-    });
     adv->addWidget(tvTree, 1);
     tbcWizard->addTab(tabAdv, QString());
     tbcMain->addWidget(tabMain);
@@ -370,7 +310,7 @@ void TFormMain::retranslateUi()
     lblImport->setText(tr("Parsing Backup ..."));
     tbcWizard->setTabText(tbcWizard->indexOf(tabWizard), tr("Wizard"));
     tbcWizard->setTabText(tbcWizard->indexOf(tabAdv), tr("Advanced"));
-    tvTree->setHeaderLabels({tr("Backup")});
+    treeModel->setHeaderText(tr("Backup"));
     actNext->setText(tr("Next"));
     actPrev->setText(tr("Previous"));
     actCancel->setText(tr("Cancel"));
@@ -524,6 +464,10 @@ void TFormMain::LoadBackup()
     if (!info)
         throw Error(QStringLiteral("no backup selected"));
     unloadBackup();
+    // The index and the tree point into the records: they go first.
+    clearIndex();
+    treeModel->reset();
+    m_treeShape.clear();
     FBackupMgr.reset();
     m_loadedBackupPath = info->FBackupPath;
 
@@ -558,32 +502,33 @@ void TFormMain::LoadBackup()
     updateActions();
     FBackupMgr->ParseDb();
 
-    clearIndex();
-    tvTree->clear();
-    m_buildRoot = std::make_unique<QTreeWidgetItem>();
+    // The records stay put: Next, the only way to replace the reader, is disabled meanwhile.
+    const TBackupFileRecords& records = FBackupMgr->Records();
     // The view gets what was built also when the loop stops early or fails.
-    const auto attach = qScopeGuard([this] {
-        tvTree->addTopLevelItems(m_buildRoot->takeChildren());
-        m_buildRoot.reset();
-        // Only placing needs the per-level index; the tree has its nodes.
-        m_treeShape.clear();
-        m_treeItems = {};
+    const auto attach = qScopeGuard([this, &records] {
+        m_treeShape.dropIndex();
+        treeModel->setTree(&m_treeShape, [&records](int record) {
+            QString pathBuffer;
+            QString buffer;
+            return treePathOf(records.domain(size_t(record)),
+                              records.path(size_t(record), pathBuffer), buffer)
+                .toString();
+        });
     });
 
-    // The records stay put: Next, the only way to replace the reader, is disabled meanwhile.
-    const std::vector<TBackupFileRecord>& records = FBackupMgr->Records();
     const size_t count = records.size();
-    FRecordDict.reserve(qsizetype(count));
-    m_treeItems.reserve(count);
+    FRecordDict.reserve(count);
+    QString pathBuffer;
+    QString buffer;
     for (size_t i = 0; i < count; ++i) {
         if (FCancel)
             break;
         FProgress = double(i + 1) / double(count) * 100.0;
         m_eventHook();
-        const TBackupFileRecord& record = records[i];
-        const QString treePath = treePathOf(record.Domain, record.Path);
-        placeRecord(int(i), treePath);
-        indexRecord(record, treePath);
+        const QStringView path = records.path(i, pathBuffer);
+        const QStringView treePath = treePathOf(records.domain(i), path, buffer);
+        m_treeShape.place(int(i), treePath, [](int, int, const QString&, int) {});
+        indexRecord(records, i, path, treePath);
     }
 }
 
@@ -640,18 +585,6 @@ QString TFormMain::readableDatabase(const QString& Key) const
 QString TFormMain::readableMedia(const QString& srcFile) const
 {
     return copies().readableFile(srcFile);
-}
-
-void TFormMain::placeRecord(int index, const QString& treePath)
-{
-    m_treeShape.place(
-        index, treePath, [this, &treePath](int, int parent, const QString& text, int recordIndex) {
-            QTreeWidgetItem* parentItem =
-                parent == TFileTreeShape::kTop ? m_buildRoot.get() : m_treeItems[size_t(parent)];
-            // Owned by its parent from here on.
-            m_treeItems.push_back(new TTreeNode(parentItem, text, recordIndex,
-                                                recordIndex >= 0 ? treePath : QString()));
-        });
 }
 
 void TFormMain::actPrevExecute()
@@ -777,7 +710,8 @@ void TFormMain::actSmsExecute()
 
 void TFormMain::actMessagesExecute()
 {
-    ShowMessagesForm(copies(), FRecordDict, FsmsDbFile, FcontactsDbFile, this,
+    ShowMessagesForm(copies(), [this](const QString& treePath) { return FRecordDict.value(treePath); },
+                     FsmsDbFile, FcontactsDbFile, this,
                      [](TFormMessages& form) {
                          // Called from the view's navigation hook: failures stop here, in a box.
                          form.openImage = [&form](const TExportFile& file) {
@@ -857,51 +791,44 @@ void TFormMain::actContactExecute()
     showContactTable(m_dm, readableDatabase(FcontactsDbFile), this);
 }
 
-namespace {
-QList<QTreeWidgetItem*> childrenOf(const QTreeWidgetItem* node)
+QModelIndexList TFormMain::childNodes(const QModelIndex& node) const
 {
-    QList<QTreeWidgetItem*> children;
-    children.reserve(node->childCount());
-    for (int i = 0; i < node->childCount(); ++i)
-        children.append(node->child(i));
+    QModelIndexList children;
+    const int count = treeModel->rowCount(node);
+    children.reserve(count);
+    for (int i = 0; i < count; ++i)
+        children.append(treeModel->index(i, 0, node));
     return children;
 }
-} // namespace
 
-QList<QTreeWidgetItem*> TFormMain::topLevelNodes() const
+QModelIndex TFormMain::FindNode(const QModelIndexList& nodes, const QString& text)
 {
-    QList<QTreeWidgetItem*> top;
-    top.reserve(tvTree->topLevelItemCount());
-    for (int i = 0; i < tvTree->topLevelItemCount(); ++i)
-        top.append(tvTree->topLevelItem(i));
-    return top;
-}
-
-QTreeWidgetItem* TFormMain::FindNode(const QList<QTreeWidgetItem*>& nodes, const QString& text)
-{
-    for (QTreeWidgetItem* node : nodes)
-        if (node->text(0) == text)
+    for (const QModelIndex& node : nodes)
+        if (node.data(Qt::DisplayRole).toString() == text)
             return node;
-    return nullptr;
+    return {};
 }
 
-void TFormMain::collectFiles(const QList<QTreeWidgetItem*>& nodes, std::vector<TExportFile>& list,
+void TFormMain::collectFiles(const QModelIndexList& nodes, std::vector<TExportFile>& list,
                              bool (*wanted)(const QString& name))
 {
-    const std::vector<TBackupFileRecord>* records = FBackupMgr ? &FBackupMgr->Records() : nullptr;
-    for (QTreeWidgetItem* node : nodes) {
-        if (node->childCount() > 0) {
-            collectFiles(childrenOf(node), list, wanted);
+    const TBackupFileRecords* records = FBackupMgr ? &FBackupMgr->Records() : nullptr;
+    for (const QModelIndex& node : nodes) {
+        if (treeModel->hasChildren(node)) {
+            collectFiles(childNodes(node), list, wanted);
             continue;
         }
-        const QVariant index = node->data(0, kRecordIndexRole);
-        if (!index.isValid() || !records || !wanted(node->text(0)))
+        const QVariant index = node.data(kRecordIndexRole);
+        const QString name = node.data(Qt::DisplayRole).toString();
+        if (!index.isValid() || !records || !wanted(name))
             continue;
         const qsizetype i = index.toLongLong();
         if (i < 0 || size_t(i) >= records->size())
             continue;
-        const QString parentFolder = node->parent() ? node->parent()->text(0) : QString();
-        const QString& key = (*records)[size_t(i)].Key;
+        const QModelIndex parent = node.parent();
+        const QString parentFolder =
+            parent.isValid() ? parent.data(Qt::DisplayRole).toString() : QString();
+        const QString key = records->key(size_t(i));
         // An encrypted backup's file without a usable key cannot be shown: leave it out.
         if (FStoredCopies && FStoredCopies->isEncrypted() && QFileInfo::exists(RealFileName(key)) &&
             !FStoredCopies->hasReadableCopy(key)) {
@@ -909,32 +836,32 @@ void TFormMain::collectFiles(const QList<QTreeWidgetItem*>& nodes, std::vector<T
             continue;
         }
         if (auto file = makeMediaFile(m_loadedBackupPath, key, FExportPath,
-                                      node->data(0, kTreePathRole).toString(), parentFolder))
+                                      node.data(kTreePathRole).toString(), parentFolder))
             list.push_back(std::move(*file));
     }
 }
 
-void TFormMain::CollectMedia(const QList<QTreeWidgetItem*>& nodes, std::vector<TExportFile>& list)
+void TFormMain::CollectMedia(const QModelIndexList& nodes, std::vector<TExportFile>& list)
 {
     collectFiles(nodes, list, isCameraMediaName);
 }
 
-void TFormMain::CollectRecordings(const QList<QTreeWidgetItem*>& nodes,
-                                  std::vector<TExportFile>& list)
+void TFormMain::CollectRecordings(const QModelIndexList& nodes, std::vector<TExportFile>& list)
 {
     collectFiles(nodes, list, isRecordingName);
 }
 
 void TFormMain::actCameraExecute()
 {
-    QTreeWidgetItem* media = FindNode(topLevelNodes(), QStringLiteral("Media"));
-    QTreeWidgetItem* dcim = media ? FindNode(childrenOf(media), QStringLiteral("DCIM")) : nullptr;
-    if (!dcim)
+    const QModelIndex media = FindNode(childNodes(), QStringLiteral("Media"));
+    const QModelIndex dcim =
+        media.isValid() ? FindNode(childNodes(media), QStringLiteral("DCIM")) : QModelIndex();
+    if (!dcim.isValid())
         return;
     std::vector<TExportFile> list;
     const auto freeList = qScopeGuard([&list] { FreeExportList(list); });
     m_keylessFiles = 0;
-    CollectMedia(childrenOf(dcim), list);
+    CollectMedia(childNodes(dcim), list);
     reportKeylessFiles();
     ShowPhotoForm(list, this, [this](const QString& file) { return readableMedia(file); },
                   QDir(copies().workPath()).filePath(QStringLiteral("thumbnails")));
@@ -942,17 +869,17 @@ void TFormMain::actCameraExecute()
 
 void TFormMain::actRecordingExecute()
 {
-    QTreeWidgetItem* media = FindNode(topLevelNodes(), QStringLiteral("Media"));
-    QTreeWidgetItem* folder =
-        media ? FindNode(childrenOf(media), QStringLiteral("Recordings")) : nullptr;
+    const QModelIndex media = FindNode(childNodes(), QStringLiteral("Media"));
+    const QModelIndex folder =
+        media.isValid() ? FindNode(childNodes(media), QStringLiteral("Recordings")) : QModelIndex();
     const bool voiceMemos = !FvoiceMemosDbFile.isEmpty() || !FVoiceMemoFiles.isEmpty();
-    if (!folder && !voiceMemos)
+    if (!folder.isValid() && !voiceMemos)
         return;
     std::vector<TExportFile> list;
     const auto freeList = qScopeGuard([&list] { FreeExportList(list); });
     m_keylessFiles = 0;
-    if (folder)
-        CollectRecordings(childrenOf(folder), list);
+    if (folder.isValid())
+        CollectRecordings(childNodes(folder), list);
     // The old recordings' lines are their file names; the Voice Memos' their titles.
     QStringList captions;
     for (const TExportFile& file : list)
@@ -960,7 +887,7 @@ void TFormMain::actRecordingExecute()
     if (voiceMemos)
         collectVoiceMemos(list, captions);
     reportKeylessFiles();
-    if (list.empty() && !folder) {
+    if (list.empty() && !folder.isValid()) {
         ShowMessage(QStringLiteral("This backup does not contain the voice memos."));
         return;
     }
@@ -1027,6 +954,7 @@ void TFormMain::collectVoiceMemos(std::vector<TExportFile>& list, QStringList& c
         captions << caption;
     }
 }
+
 void TFormMain::reportKeylessFiles()
 {
     if (m_keylessFiles > 0)
@@ -1036,65 +964,36 @@ void TFormMain::reportKeylessFiles()
 
 void TFormMain::actWechatExecute()
 {
-    ::actWechatExecute(this, FWechatDbs, FWechatRoots, FWechatDbFile, FWechatRoot, FRecordDict,
+    // The chat window looks up only the files of WeChat's folders.
+    const QHash<QString, QString> wechatFiles =
+        FRecordDict.below(u"Applications/com.tencent.xin");
+    ::actWechatExecute(this, FWechatDbs, FWechatRoots, FWechatDbFile, FWechatRoot, wechatFiles,
                        copies(), &FWechatGroupFiles);
 }
 
 // File tree and export.
 
-void TFormMain::tvTreeItemChanged(QTreeWidgetItem* item, int column)
+void TFormMain::SetCheckedRecursive(const QModelIndex& node, Qt::CheckState state)
 {
-    if (m_settingChecks || column != 0)
-        return;
-    const QVariant state = item->data(0, Qt::CheckStateRole);
-    if (!state.isValid())
-        return;
-    if (Qt::CheckState(state.toInt()) == Qt::Checked)
-        tvTreeAfterCheckNode(item);
-    else
-        tvTreeAfterUnCheckNode(item);
+    treeModel->setCheckedRecursive(node, state);
 }
 
-void TFormMain::tvTreeAfterCheckNode(QTreeWidgetItem* node)
+void TFormMain::CollectCheckedFiles(const QModelIndexList& nodes, std::vector<TExportFile>& list)
 {
-    SetCheckedRecursive(node, Qt::Checked);
-}
-
-void TFormMain::tvTreeAfterUnCheckNode(QTreeWidgetItem* node)
-{
-    SetCheckedRecursive(node, Qt::Unchecked);
-}
-
-void TFormMain::SetCheckedRecursive(QTreeWidgetItem* node, Qt::CheckState state)
-{
-    // The marks set here must not come back as the user's checks.
-    const QScopedValueRollback guard(m_settingChecks, true);
-    for (int i = 0; i < node->childCount(); ++i)
-        SetCheckedRecursive(node->child(i), state);
-    node->setCheckState(0, state);
-}
-
-void TFormMain::CollectCheckedFiles(const QList<QTreeWidgetItem*>& nodes,
-                                    std::vector<TExportFile>& list)
-{
-    const std::vector<TBackupFileRecord>* records = FBackupMgr ? &FBackupMgr->Records() : nullptr;
-    for (QTreeWidgetItem* node : nodes) {
-        if (node->childCount() > 0) {
-            QList<QTreeWidgetItem*> children;
-            children.reserve(node->childCount());
-            for (int i = 0; i < node->childCount(); ++i)
-                children.append(node->child(i));
-            CollectCheckedFiles(children, list);
+    const TBackupFileRecords* records = FBackupMgr ? &FBackupMgr->Records() : nullptr;
+    for (const QModelIndex& node : nodes) {
+        if (treeModel->hasChildren(node)) {
+            CollectCheckedFiles(childNodes(node), list);
             continue;
         }
-        const QVariant index = node->data(0, kRecordIndexRole);
-        if (!index.isValid() || node->checkState(0) != Qt::Checked || !records)
+        const QVariant index = node.data(kRecordIndexRole);
+        if (!index.isValid() || node.data(Qt::CheckStateRole).toInt() != Qt::Checked || !records)
             continue;
         const qsizetype i = index.toLongLong();
         if (i < 0 || size_t(i) >= records->size())
             continue;
-        if (auto file = makeExportFile(m_loadedBackupPath, (*records)[size_t(i)].Key, FExportPath,
-                                       node->data(0, kTreePathRole).toString()))
+        if (auto file = makeExportFile(m_loadedBackupPath, records->key(size_t(i)), FExportPath,
+                                       node.data(kTreePathRole).toString()))
             list.push_back(std::move(*file));
     }
 }
@@ -1112,10 +1011,7 @@ void TFormMain::actExportExecute()
 
     std::vector<TExportFile> list;
     const auto freeList = qScopeGuard([&list] { FreeExportList(list); });
-    QList<QTreeWidgetItem*> top;
-    for (int i = 0; i < tvTree->topLevelItemCount(); ++i)
-        top.append(tvTree->topLevelItem(i));
-    CollectCheckedFiles(top, list);
+    CollectCheckedFiles(childNodes(), list);
     const int skipped = CopyExportFiles(list, FStoredCopies.get());
     ShowMessage(QStringLiteral("Export Files sucessfully"));
     if (skipped > 0)

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "app/FileTreeModel.h"
 #include "app/FileTreeShape.h"
 #include "app/RecordIndex.h"
 #include "util/ExportFile.h"
 
+#include <QModelIndex>
 #include <QWidget>
 
 #include <atomic>
@@ -21,8 +23,7 @@ class QTabWidget;
 class QTimer;
 class QToolBar;
 class QToolButton;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QTreeView;
 class TBackupFileManager;
 class TBackupInfo;
 class TBackupKeys;
@@ -47,8 +48,8 @@ class TFormMain final : public QWidget, public TRecordIndex
 
 public:
     // Data roles of a file node of tvTree; folder nodes carry neither.
-    static constexpr int kRecordIndexRole = Qt::UserRole;  // index in FBackupMgr->Records()
-    static constexpr int kTreePathRole = Qt::UserRole + 1; // the record's tree path
+    static constexpr int kRecordIndexRole = TFileTreeModel::kRecordIndexRole; // in Records()
+    static constexpr int kTreePathRole = TFileTreeModel::kTreePathRole; // the record's tree path
 
     using EventHook = std::function<void()>;
 
@@ -83,17 +84,20 @@ public:
     // falls idle and every 100 ms, also while a load handles pending events.
     void updateActions();
 
+    // The nodes of tvTree are indexes of treeModel. The nodes right under node (the top
+    // level for an invalid index), in order.
+    QModelIndexList childNodes(const QModelIndex& node = {}) const;
     // Sets the mark of node and of every node below it, children before their parent.
-    void SetCheckedRecursive(QTreeWidgetItem* node, Qt::CheckState state);
+    void SetCheckedRecursive(const QModelIndex& node, Qt::CheckState state);
     // Appends the export entries of the checked file nodes among nodes and below them.
-    void CollectCheckedFiles(const QList<QTreeWidgetItem*>& nodes, std::vector<TExportFile>& list);
+    void CollectCheckedFiles(const QModelIndexList& nodes, std::vector<TExportFile>& list);
 
-    // The first of nodes (one level, in order) whose text is text exactly, or nullptr.
-    static QTreeWidgetItem* FindNode(const QList<QTreeWidgetItem*>& nodes, const QString& text);
+    // The first of nodes (one level, in order) whose text is text exactly, or an invalid index.
+    static QModelIndex FindNode(const QModelIndexList& nodes, const QString& text);
     // Append the camera-roll files, or the voice recordings, in and below nodes, depth first,
     // skipping those whose stored copy is missing.
-    void CollectMedia(const QList<QTreeWidgetItem*>& nodes, std::vector<TExportFile>& list);
-    void CollectRecordings(const QList<QTreeWidgetItem*>& nodes, std::vector<TExportFile>& list);
+    void CollectMedia(const QModelIndexList& nodes, std::vector<TExportFile>& list);
+    void CollectRecordings(const QModelIndexList& nodes, std::vector<TExportFile>& list);
 
     QString FExportPath; // the folder of the last export followed by "/", empty before
 
@@ -127,7 +131,8 @@ public:
     QToolButton* btnWechat = nullptr;
     QToolBar* tlb1 = nullptr;
     QToolButton* btnExport = nullptr;
-    QTreeWidget* tvTree = nullptr;
+    QTreeView* tvTree = nullptr;
+    TFileTreeModel* treeModel = nullptr; // tvTree's model
     QTimer* tmrUpdate = nullptr;
 
     QAction* actNext = nullptr;
@@ -195,13 +200,8 @@ private:
     void createLayout();
     void createActions();
     void addBackup(std::unique_ptr<TBackupInfo> info);
-    void placeRecord(int index, const QString& treePath);
-    void tvTreeItemChanged(QTreeWidgetItem* item, int column);
-    void tvTreeAfterCheckNode(QTreeWidgetItem* node);
-    void tvTreeAfterUnCheckNode(QTreeWidgetItem* node);
-    void collectFiles(const QList<QTreeWidgetItem*>& nodes, std::vector<TExportFile>& list,
+    void collectFiles(const QModelIndexList& nodes, std::vector<TExportFile>& list,
                       bool (*wanted)(const QString& name));
-    QList<QTreeWidgetItem*> topLevelNodes() const;
 
     void actNextUpdate();
     void actPrevUpdate();
@@ -226,12 +226,8 @@ private:
     int m_keylessFiles = 0; // files of the last collection left out for want of a key
     QString m_loadedBackupPath; // the backup FBackupMgr reads, whatever is selected since
     QString m_productVersion;   // the loaded backup's iOS version, empty when it does not say
+    // The nodes treeModel shows; the model takes them in one step when building ends.
     TFileTreeShape m_treeShape;
-    std::vector<QTreeWidgetItem*> m_treeItems; // while building, by shape node id; parents own them
-    // Top-level nodes are built under this detached root, off the view, and handed to tvTree
-    // when building ends: the view then takes them in one step instead of one per node.
-    std::unique_ptr<QTreeWidgetItem> m_buildRoot;
     QTimer* m_actionTimer = nullptr;
-    bool m_settingChecks = false;
     bool m_loading = false; // a load is on the stack, cancelled or not
 };

@@ -171,7 +171,7 @@ std::optional<TStoredCopies::Entry> TStoredCopies::entryOf(const QString& Key)
         if (m_recordOfKey.isEmpty() && !records.empty()) {
             m_recordOfKey.reserve(qsizetype(records.size()));
             for (size_t i = 0; i < records.size(); ++i)
-                m_recordOfKey.insert(records[i].Key, qsizetype(i)); // the last of a Key wins
+                m_recordOfKey.insert(records.key(i), qsizetype(i)); // the last of a Key wins
         }
         const auto it = m_recordOfKey.constFind(Key);
         if (it == m_recordOfKey.constEnd())

@@ -555,7 +555,8 @@ void TFormMessages::showFailure(const QString& text)
                          translateMessage(text));
 }
 
-void ShowMessagesForm(TStoredCopies& copies, const QHash<QString, QString>& recordDict,
+void ShowMessagesForm(TStoredCopies& copies,
+                      const std::function<QString(const QString& treePath)>& keyOfTreePath,
                       const QString& smsKey, const QString& contactsKey, QWidget* parent,
                       const std::function<void(TFormMessages&)>& prepare)
 {
@@ -568,10 +569,10 @@ void ShowMessagesForm(TStoredCopies& copies, const QHash<QString, QString>& reco
             // Without the address book the conversations show numbers and addresses.
         }
     }
-    sources.attachments.keyOf = [&recordDict](const TMessageAttachment& a) {
+    sources.attachments.keyOf = [&keyOfTreePath](const TMessageAttachment& a) {
         if (a.domain.isEmpty() || a.path.isEmpty())
             return QString();
-        return recordDict.value(treePathOf(a.domain, a.path));
+        return keyOfTreePath(treePathOf(a.domain, a.path));
     };
     sources.attachments.available = [&copies](const QString& key) {
         return copies.hasReadableCopy(key);

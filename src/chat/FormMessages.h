@@ -115,8 +115,10 @@ private:
 };
 
 // Opens the Messages window on the backup's sms.db (Key smsKey) with names from the address book
-// (contactsKey, may be empty), modally.
-void ShowMessagesForm(TStoredCopies& copies, const QHash<QString, QString>& recordDict,
+// (contactsKey, may be empty), modally; keyOfTreePath finds an attachment's Key by its tree path
+// (empty when the catalog has none).
+void ShowMessagesForm(TStoredCopies& copies,
+                      const std::function<QString(const QString& treePath)>& keyOfTreePath,
                       const QString& smsKey, const QString& contactsKey, QWidget* parent,
                       const std::function<void(TFormMessages&)>& prepare = {});
 

@@ -31,7 +31,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <sys/stat.h>
 
@@ -99,10 +99,10 @@ QStringList tableRows(TFormMain& form, QAction* action)
     return rows;
 }
 
-void checkAll(QTreeWidget* tree)
+void checkAll(TFormMain& form)
 {
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-        tree->topLevelItem(i)->setCheckState(0, Qt::Checked);
+    for (const QModelIndex& node : form.childNodes())
+        form.treeModel->setData(node, Qt::Checked, Qt::CheckStateRole);
 }
 
 } // namespace
@@ -246,7 +246,7 @@ void TestEncryptedBackup::opensLikeThePlainBackup()
     const QString out = m_dir->filePath("export");
     QDir().mkpath(out);
     form->chooseExportFolder = [out] { return out; };
-    checkAll(form->tvTree);
+    checkAll(*form);
     form->actExport->trigger();
     QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
     QCOMPARE(m_messages,
@@ -302,10 +302,9 @@ void TestEncryptedBackup::encryptedDemoShowsTheSameData()
         for (QAction* action : {form->actSms, form->actCallHis, form->actNotes, form->actContact})
             seen.tables[action->objectName()] = tableRows(*form, action);
         std::vector<TExportFile> media;
-        for (int i = 0; i < form->tvTree->topLevelItemCount(); ++i) {
-            QList<QTreeWidgetItem*> top{form->tvTree->topLevelItem(i)};
-            form->CollectMedia(top, media);
-            form->CollectRecordings(top, media);
+        for (const QModelIndex& node : form->childNodes()) {
+            form->CollectMedia({node}, media);
+            form->CollectRecordings({node}, media);
         }
         for (const TExportFile& file : media)
             seen.media[file.dstFile] = readFile(form->StoredCopies()->readableFile(file.srcFile));

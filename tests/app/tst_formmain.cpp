@@ -26,7 +26,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include <memory>
 
@@ -70,7 +70,7 @@ private:
     std::unique_ptr<TFormMain> makeForm();
     QString writeBackup(const QString& name, SampleBackup& backup);
     void browseTo(TFormMain& form, const QString& folder);
-    static QStringList filePaths(const QTreeWidget* tree);
+    static QStringList filePaths(const QTreeView* tree);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<TdmGlobal> m_dm;
@@ -121,39 +121,57 @@ void TestFormMain::browseTo(TFormMain& form, const QString& folder)
     form.btnBrowse->click();
 }
 
-QStringList TestFormMain::filePaths(const QTreeWidget* tree)
+QStringList TestFormMain::filePaths(const QTreeView* tree)
 {
     QStringList paths;
-    std::function<void(QTreeWidgetItem*)> walk = [&](QTreeWidgetItem* item) {
-        const QVariant path = item->data(0, TFormMain::kTreePathRole);
+    const QAbstractItemModel* model = tree->model();
+    std::function<void(const QModelIndex&)> walk = [&](const QModelIndex& item) {
+        const QVariant path = item.data(TFormMain::kTreePathRole);
         if (path.isValid())
             paths << path.toString();
-        for (int i = 0; i < item->childCount(); ++i)
-            walk(item->child(i));
+        for (int i = 0; i < model->rowCount(item); ++i)
+            walk(model->index(i, 0, item));
     };
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-        walk(tree->topLevelItem(i));
+    for (int i = 0; i < model->rowCount(); ++i)
+        walk(model->index(i, 0));
     return paths;
 }
 
 namespace {
 
-QTreeWidgetItem* findNode(QTreeWidget* tree, const QString& treePath)
+// A node of the tree view, with the calls the tests make on one.
+struct TreeNode
 {
-    QTreeWidgetItem* node = nullptr;
+    QModelIndex index;
+    explicit operator bool() const { return index.isValid(); }
+    const TreeNode* operator->() const { return this; }
+    QVariant data(int, int role) const { return index.data(role); }
+    Qt::CheckState checkState(int) const
+    {
+        return Qt::CheckState(index.data(Qt::CheckStateRole).toInt());
+    }
+    void setCheckState(int, Qt::CheckState state) const
+    {
+        const_cast<QAbstractItemModel*>(index.model())->setData(index, state, Qt::CheckStateRole);
+    }
+};
+
+TreeNode findNode(QTreeView* tree, const QString& treePath)
+{
+    const QAbstractItemModel* model = tree->model();
+    QModelIndex node;
     for (const QString& part : treePath.split('/')) {
-        QTreeWidgetItem* next = nullptr;
-        const int count = node ? node->childCount() : tree->topLevelItemCount();
-        for (int i = 0; i < count && !next; ++i) {
-            QTreeWidgetItem* child = node ? node->child(i) : tree->topLevelItem(i);
-            if (child->text(0) == part)
+        QModelIndex next;
+        for (int i = 0; i < model->rowCount(node) && !next.isValid(); ++i) {
+            const QModelIndex child = model->index(i, 0, node);
+            if (child.data().toString() == part)
                 next = child;
         }
-        if (!next)
-            return nullptr;
+        if (!next.isValid())
+            return {};
         node = next;
     }
-    return node;
+    return {node};
 }
 
 QByteArray readFile(const QString& path)
@@ -456,7 +474,7 @@ void TestFormMain::previousThenNextRebuildsTheTree()
     form->cbbBackup->setCurrentIndex(1);
     form->actNext->trigger();
     QCOMPARE(filePaths(form->tvTree), QStringList{"Library/OnlyInB/b.txt"});
-    QCOMPARE(form->tvTree->topLevelItemCount(), 1);
+    QCOMPARE(form->tvTree->model()->rowCount(), 1);
 }
 
 void TestFormMain::fileNodesCarryRecordAndTreePath()
@@ -469,16 +487,17 @@ void TestFormMain::fileNodesCarryRecordAndTreePath()
     auto form = makeForm();
     browseTo(*form, writeBackup("b", b));
     form->actNext->trigger();
-    QTreeWidgetItem* node = findNode(form->tvTree, "Applications/app1/Documents/a.db");
+    const TreeNode node = findNode(form->tvTree, "Applications/app1/Documents/a.db");
     QVERIFY(node);
     QCOMPARE(node->data(0, TFormMain::kRecordIndexRole).toInt(), 1);
     QCOMPARE(node->data(0, TFormMain::kTreePathRole).toString(),
              QStringLiteral("Applications/app1/Documents/a.db"));
     QCOMPARE(node->checkState(0), Qt::Unchecked);
-    QTreeWidgetItem* folder = findNode(form->tvTree, "Applications/app1");
+    const TreeNode folder = findNode(form->tvTree, "Applications/app1");
     QVERIFY(!folder->data(0, TFormMain::kRecordIndexRole).isValid());
-    QCOMPARE(form->tvTree->topLevelItemCount(), 1);
-    QCOMPARE(form->tvTree->headerItem()->text(0), QStringLiteral("Backup"));
+    QCOMPARE(form->tvTree->model()->rowCount(), 1);
+    QCOMPARE(form->tvTree->model()->headerData(0, Qt::Horizontal).toString(),
+             QStringLiteral("Backup"));
 }
 
 void TestFormMain::rowsOnlyInTheWalShow_data()
@@ -643,7 +662,7 @@ void TestFormMain::exportCheckedFiles()
     auto form = makeForm();
     browseTo(*form, writeBackup("b", b));
     form->actNext->trigger();
-    QTreeWidget* tree = form->tvTree;
+    QTreeView* tree = form->tvTree;
 
     // Checking a folder checks everything below it; unchecking one file leaves the folder's mark.
     findNode(tree, "Library/SMS")->setCheckState(0, Qt::Checked);
@@ -787,7 +806,7 @@ void TestFormMain::languageTableCoversTheWindow()
         texts << label->text();
     for (int i = 0; i < form->tbcWizard->count(); ++i)
         texts << form->tbcWizard->tabText(i);
-    texts << form->tvTree->headerItem()->text(0);
+    texts << form->tvTree->model()->headerData(0, Qt::Horizontal).toString();
     texts.removeAll(QString());
     texts.removeDuplicates();
     QVERIFY(texts.size() > 20);

@@ -73,20 +73,9 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-QList<QTreeWidgetItem*> childNodes(QTreeWidgetItem* node)
+QModelIndexList childNodes(const TFormMain& form, const QModelIndex& node)
 {
-    QList<QTreeWidgetItem*> list;
-    for (int i = 0; node && i < node->childCount(); ++i)
-        list.append(node->child(i));
-    return list;
-}
-
-QList<QTreeWidgetItem*> top(QTreeWidget* tree)
-{
-    QList<QTreeWidgetItem*> list;
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-        list.append(tree->topLevelItem(i));
-    return list;
+    return node.isValid() ? form.childNodes(node) : QModelIndexList();
 }
 
 QStringList texts(const QListWidget* lst)
@@ -186,10 +175,10 @@ std::vector<TExportFile> TestMedia::camera(TFormMain& form, const QString& expor
 {
     form.FExportPath = exportPath;
     std::vector<TExportFile> list;
-    QTreeWidgetItem* mediaNode = TFormMain::FindNode(top(form.tvTree), "Media");
-    QTreeWidgetItem* dcim = TFormMain::FindNode(childNodes(mediaNode), "DCIM");
-    if (dcim)
-        form.CollectMedia(childNodes(dcim), list);
+    const QModelIndex mediaNode = TFormMain::FindNode(form.childNodes(), "Media");
+    const QModelIndex dcim = TFormMain::FindNode(childNodes(form, mediaNode), "DCIM");
+    if (dcim.isValid())
+        form.CollectMedia(childNodes(form, dcim), list);
     return list;
 }
 
@@ -197,10 +186,10 @@ std::vector<TExportFile> TestMedia::recordings(TFormMain& form, const QString& e
 {
     form.FExportPath = exportPath;
     std::vector<TExportFile> list;
-    QTreeWidgetItem* mediaNode = TFormMain::FindNode(top(form.tvTree), "Media");
-    QTreeWidgetItem* folder = TFormMain::FindNode(childNodes(mediaNode), "Recordings");
-    if (folder)
-        form.CollectRecordings(childNodes(folder), list);
+    const QModelIndex mediaNode = TFormMain::FindNode(form.childNodes(), "Media");
+    const QModelIndex folder = TFormMain::FindNode(childNodes(form, mediaNode), "Recordings");
+    if (folder.isValid())
+        form.CollectRecordings(childNodes(form, folder), list);
     return list;
 }
 

@@ -94,6 +94,7 @@ private slots:
     void replacesAnExistingFile();
     void unwritableFileThrows();
     void streamedSaveEqualsTheWholeText();
+    void savedCellsAreTheDriversCells();
 };
 
 void TestCsvWriter::bytes_data()
@@ -226,6 +227,34 @@ void TestCsvWriter::streamedSaveEqualsTheWholeText()
     db.close();
     db = QSqlDatabase();
     QSqlDatabase::removeDatabase("stream");
+}
+
+// The save reads SQLite itself: every kind of cell comes out as the driver's value shows it.
+void TestCsvWriter::savedCellsAreTheDriversCells()
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "kinds");
+    db.setDatabaseName(":memory:");
+    QVERIFY(db.open());
+    {
+        QSqlQuery q(db);
+        QVERIFY(q.exec("CREATE TABLE t (v)"));
+        QVERIFY(q.exec("INSERT INTO t VALUES (0), (-9223372036854775808), (0.1), (1e300), "
+                       "(-0.0), (2.5e-7), (123456789.125), (NULL), (x'00ff41'), "
+                       "(x'e4bda0e5a5bd'), (CAST(x'41ff42' AS TEXT)), ('a' || char(0) || 'b'), "
+                       "('你好, \"x\"'), (''), (x'')"));
+        const QString statement = "SELECT v, typeof(v) FROM t";
+        const QByteArray whole = queryToCsv(q, statement);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("kinds.csv");
+        saveQueryAsCsv(q, statement, path);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), whole);
+        QVERIFY_THROWS_EXCEPTION(Error, saveQueryAsCsv(q, "SELECT 1; SELECT 2", path));
+    }
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase("kinds");
 }
 
 QTEST_GUILESS_MAIN(TestCsvWriter)

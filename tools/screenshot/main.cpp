@@ -21,6 +21,7 @@
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -119,10 +120,11 @@ int main(int argc, char* argv[])
         form.tbcWizard->setCurrentWidget(form.tabAdv);
         for (const QString& path :
              {QStringLiteral("Library"), QStringLiteral("Library/Preferences")}) {
-            const auto found = form.tvTree->findItems(path.section('/', -1),
-                                                      Qt::MatchExactly | Qt::MatchRecursive);
+            const QModelIndexList found = form.treeModel->match(
+                form.treeModel->index(0, 0), Qt::DisplayRole, path.section('/', -1), 1,
+                Qt::MatchExactly | Qt::MatchRecursive);
             if (!found.isEmpty())
-                found.first()->setExpanded(true);
+                form.tvTree->expand(found.first());
         }
     }
     if (args.contains(QStringLiteral("--camera"))) {

@@ -225,7 +225,10 @@ void TestWechatCurrent::demoAccountThroughTheIndex()
     QCOMPARE(index.FWechatDbs,
              QStringList{index.FRecordDict.value(root + QStringLiteral("DB/MM.sqlite"))});
     QCOMPARE(index.FWechatGroupFiles.size(), 4);
-    TChatSession session(GetRealFileName(fx.backupPath, index.FWechatDbFile), index.FRecordDict,
+    // As the main window hands it over: the files of WeChat's folders.
+    const QHash<QString, QString> wechatFiles =
+        index.FRecordDict.below(u"Applications/com.tencent.xin");
+    TChatSession session(GetRealFileName(fx.backupPath, index.FWechatDbFile), wechatFiles,
                          fx.backupPath, index.FWechatRoot, fx.tempPath);
     session.setGroupFiles(&index.FWechatGroupFiles);
     session.InitFriends();

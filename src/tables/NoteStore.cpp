@@ -4,7 +4,6 @@
 
 #include <QSqlDatabase>
 
-#include <sqlite3.h>
 #include <zlib.h>
 
 std::optional<QByteArray> inflateGzip(QByteArrayView data, qsizetype maxSize)
@@ -125,30 +124,8 @@ std::optional<QString> noteStoreText(QByteArrayView zdata)
     return QString::fromUtf8(part->data(), part->size());
 }
 
-namespace {
-
-void noteTextFunction(sqlite3_context* context, int, sqlite3_value** values)
-{
-    if (sqlite3_value_type(values[0]) != SQLITE_BLOB) {
-        sqlite3_result_null(context);
-        return;
-    }
-    const auto* data = static_cast<const char*>(sqlite3_value_blob(values[0]));
-    const int size = sqlite3_value_bytes(values[0]);
-    const std::optional<QString> text = noteStoreText(QByteArrayView(data, size));
-    if (!text) {
-        sqlite3_result_null(context);
-        return;
-    }
-    const QByteArray utf8 = text->toUtf8();
-    sqlite3_result_text(context, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-}
-
-} // namespace
 
 void registerNoteFunctions(const QSqlDatabase& db)
 {
-    if (sqlite3* handle = sqliteHandle(db))
-        sqlite3_create_function(handle, "note_text", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                noteTextFunction, nullptr, nullptr);
+    registerBlobTextFunction(db, "note_text", noteStoreText);
 }

@@ -23,33 +23,10 @@ QStringList smsStatements(bool withAttributedBody)
                 .arg(text)};
 }
 
-namespace {
-
-void attributedBodyTextFunction(sqlite3_context* context, int, sqlite3_value** values)
-{
-    if (sqlite3_value_type(values[0]) != SQLITE_BLOB) {
-        sqlite3_result_null(context);
-        return;
-    }
-    const auto* data = static_cast<const char*>(sqlite3_value_blob(values[0]));
-    const int size = sqlite3_value_bytes(values[0]);
-    const std::optional<QString> text = attributedBodyText(QByteArrayView(data, size));
-    if (!text) {
-        sqlite3_result_null(context);
-        return;
-    }
-    const QByteArray utf8 = text->toUtf8();
-    sqlite3_result_text(context, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-}
-
-} // namespace
 
 void registerMessageFunctions(const QSqlDatabase& db)
 {
-    if (sqlite3* handle = sqliteHandle(db))
-        sqlite3_create_function(handle, "attributed_body_text", 1,
-                                SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                                attributedBodyTextFunction, nullptr, nullptr);
+    registerBlobTextFunction(db, "attributed_body_text", attributedBodyText);
 }
 
 QString attachStatement(const QString& path, const QString& schema)

@@ -78,3 +78,35 @@ QStringList tableColumns(const QString& path, const QString& table)
     QSqlDatabase::removeDatabase(name);
     return columns;
 }
+
+namespace {
+
+using Decode = std::optional<QString> (*)(QByteArrayView);
+
+void blobTextFunction(sqlite3_context* context, int, sqlite3_value** values)
+{
+    const auto decode = reinterpret_cast<Decode>(sqlite3_user_data(context));
+    if (sqlite3_value_type(values[0]) != SQLITE_BLOB) {
+        sqlite3_result_null(context);
+        return;
+    }
+    const auto* data = static_cast<const char*>(sqlite3_value_blob(values[0]));
+    const int size = sqlite3_value_bytes(values[0]);
+    const std::optional<QString> text = decode(QByteArrayView(data, size));
+    if (!text) {
+        sqlite3_result_null(context);
+        return;
+    }
+    const QByteArray utf8 = text->toUtf8();
+    sqlite3_result_text(context, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+}
+
+} // namespace
+
+void registerBlobTextFunction(const QSqlDatabase& db, const char* name, Decode decode)
+{
+    if (sqlite3* handle = sqliteHandle(db))
+        sqlite3_create_function(handle, name, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                reinterpret_cast<void*>(decode), blobTextFunction, nullptr,
+                                nullptr);
+}

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 class QSqlDatabase;
 class QSqlError;
@@ -26,3 +29,8 @@ sqlite3* sqliteHandle(const QSqlDatabase& db);
 // The column names of table in the database at path (opened read-only as above, on a connection
 // of its own); empty when the file or the table cannot be read.
 QStringList tableColumns(const QString& path, const QString& table);
+
+// Registers name(blob) on db's connection: the text decode makes of a BLOB argument, NULL for
+// any other argument or when decode finds none.
+void registerBlobTextFunction(const QSqlDatabase& db, const char* name,
+                              std::optional<QString> (*decode)(QByteArrayView));

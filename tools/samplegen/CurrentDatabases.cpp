@@ -1,10 +1,11 @@
 #include "CurrentDatabases.h"
 
+#include "MediaData.h"
+
 #include "SampleBackup.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -130,26 +131,6 @@ QByteArray gzip(const QByteArray& data)
         fail(QStringLiteral("deflate failed"));
     out.truncate(qsizetype(stream.total_out));
     return out;
-}
-
-QByteArray runFfmpeg(const QStringList& args)
-{
-    QTemporaryDir dir;
-    const QString out = dir.filePath(QStringLiteral("out.m4a"));
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QStringLiteral("ffmpeg"),
-            QStringList{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y")} +
-                args + QStringList{out});
-    if (!p.waitForStarted(-1))
-        fail(QStringLiteral("cannot run ffmpeg: %1").arg(p.errorString()));
-    p.waitForFinished(-1);
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        fail(QStringLiteral("ffmpeg failed: %1").arg(QString::fromLocal8Bit(p.readAll())));
-    QFile file(out);
-    if (!file.open(QIODevice::ReadOnly))
-        fail(QStringLiteral("cannot read %1").arg(out));
-    return file.readAll();
 }
 
 const char kNotesDomain[] = "AppDomainGroup-group.com.apple.notes";
@@ -360,7 +341,7 @@ QByteArray titledRecording(double seconds, double frequency, const QString& titl
     if (!title.isEmpty())
         args << QStringLiteral("-metadata") << QStringLiteral("title=") + title;
     args << QStringLiteral("-f") << QStringLiteral("ipod");
-    return runFfmpeg(args);
+    return media::runFfmpeg(args, QStringLiteral("m4a"));
 }
 
 } // namespace CurrentDatabases

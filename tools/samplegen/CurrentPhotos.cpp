@@ -7,7 +7,6 @@
 #include <QColor>
 #include <QFile>
 #include <QPainter>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtEndian>
 
@@ -85,26 +84,6 @@ QByteArray tiffBlock(int orientation, const QByteArray& thumbnail = {})
     u32(quint32(thumbnail.size()));
     u32(0);
     return t + thumbnail;
-}
-
-QByteArray runFfmpeg(const QStringList& args, const QString& suffix)
-{
-    QTemporaryDir dir;
-    const QString out = dir.filePath(QStringLiteral("out.") + suffix);
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QStringLiteral("ffmpeg"),
-            QStringList{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y")} +
-                args + QStringList{out});
-    if (!p.waitForStarted(-1))
-        fail(QStringLiteral("cannot run ffmpeg: %1").arg(p.errorString()));
-    p.waitForFinished(-1);
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        fail(QStringLiteral("ffmpeg failed: %1").arg(QString::fromLocal8Bit(p.readAll())));
-    QFile file(out);
-    if (!file.open(QIODevice::ReadOnly))
-        fail(QStringLiteral("cannot read %1").arg(out));
-    return file.readAll();
 }
 
 } // namespace

@@ -21,6 +21,9 @@ namespace {
     throw std::runtime_error(message.toStdString());
 }
 
+
+} // namespace
+
 QByteArray runFfmpeg(const QStringList& args, const QString& suffix)
 {
     QTemporaryDir dir;
@@ -40,8 +43,6 @@ QByteArray runFfmpeg(const QStringList& args, const QString& suffix)
         fail(QStringLiteral("cannot read %1").arg(out));
     return file.readAll();
 }
-
-} // namespace
 
 QByteArray picture(int w, int h, const char* format, const QString& label)
 {

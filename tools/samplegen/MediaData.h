@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 class SampleBackup;
 
@@ -10,6 +11,10 @@ namespace media {
 
 inline constexpr char kCameraDomain[] = "CameraRollDomain";
 inline constexpr char kMediaDomain[] = "MediaDomain";
+
+// Runs the ffmpeg tool with args and an output file of the given extension; returns the file's
+// bytes. Throws std::runtime_error with ffmpeg's words when it fails.
+QByteArray runFfmpeg(const QStringList& args, const QString& suffix);
 
 // A picture of w x h in format "JPEG" or "PNG", its colours and shapes chosen by label.
 QByteArray picture(int w, int h, const char* format, const QString& label);

@@ -160,7 +160,9 @@ QString TChatConversation::render(int index, const TMediaPlacement* placement)
         break;
     }
     case 34: {
-        QString playName = m_session.PrepareVoiceMessage(m_h, id, m_hooks.pumpEvents);
+        // An export plays outside the program: its voice is decoded here.
+        QString playName = m_session.PrepareVoiceMessage(
+            m_h, id, m_hooks.pumpEvents, placement || !m_hooks.decodeVoiceOnPlay);
         std::optional<int> seconds;
         try {
             seconds = voiceSeconds(raw);

@@ -3,6 +3,7 @@
 #include "app/Language.h"
 #include "chat/ChatStyle.h"
 #include "chat/FriendInfo.h"
+#include "chat/PagedView.h"
 #include "util/Error.h"
 
 #include <QSaveFile>
@@ -350,6 +351,19 @@ void ChatPageWriter::addEntry(const QString& entry)
     ++m_count;
 }
 
+void ChatPageWriter::addEncodedEntry(const QByteArray& entry)
+{
+    m_entries += entry;
+    ++m_count;
+}
+
+QByteArray ChatPageWriter::encodeEntry(const QString& entry)
+{
+    QByteArray out;
+    appendFileLines(out, entry + QLatin1String("\r\n"));
+    return out;
+}
+
 namespace {
 
 void writeFile(const QString& path, std::initializer_list<const QByteArray*> parts)
@@ -372,6 +386,44 @@ void ChatPageWriter::save(const QString& path) const
     QByteArray tail;
     appendFileLines(tail, kPageBody.mid(split + kReplace.size()));
     writeFile(path, {&head, &m_entries, &tail});
+}
+
+void appendViewEntry(QByteArray& out, const QByteArray& entry)
+{
+    out += "<div class=\"e\">";
+    out += entry;
+    out += "</div>";
+}
+
+QByteArray chatPageShell(const QByteArray& newestEntries, int first, int total,
+                         const QString& rangeUrl, const QString& scheme, int page, int keep)
+{
+    TPagedViewScript view;
+    view.first = first;
+    view.total = total;
+    view.rangeUrl = rangeUrl;
+    view.entrySelector = QStringLiteral(":scope > .e");
+    view.page = page;
+    view.keep = keep;
+    // No doctype, as the page file has none: the same quirks, the same layout.
+    const qsizetype split = kPageBody.indexOf(kReplace);
+    QByteArray out = QStringLiteral(
+                         "<meta charset=\"utf-8\"><meta http-equiv=\"Content-Security-Policy\" "
+                         "content=\"default-src 'none'; img-src %1:; connect-src %1:; style-src "
+                         "'unsafe-inline'; script-src 'unsafe-inline'\">\r\n")
+                         .arg(scheme)
+                         .toUtf8();
+    appendFileLines(out, chatStyleBlock() + kPageBody.left(split));
+    out += "<style>.e{display:contents}#more{clear:both;text-align:center;color:#888;"
+           "font-size:12px;padding:8px}</style><div id=\"list\"><div id=\"more\">";
+    out += htmlEscape(translateMessage(QStringLiteral("Loading older messages…"))).toUtf8();
+    out += "</div>\r\n";
+    out += newestEntries;
+    out += "</div><script>";
+    out += pagedViewScript(view).toUtf8();
+    out += "</script>";
+    appendFileLines(out, kPageBody.mid(split + kReplace.size()));
+    return out;
 }
 
 void SaveTextToFile(const QString& text, const QString& path)

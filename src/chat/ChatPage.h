@@ -61,16 +61,31 @@ public:
     ChatPageWriter() = default;
 
     void addEntry(const QString& entry);
+    // The same, for an entry already in the file's bytes (see encodeEntry).
+    void addEncodedEntry(const QByteArray& entry);
     bool isEmpty() const { return m_count == 0; }
     qsizetype count() const { return m_count; }
 
     // Writes the page as SaveTextToFile would write its whole text. Throws an Error on failure.
     void save(const QString& path) const;
 
+    // An entry as the page file holds it: UTF-8, CR LF line ends, followed by CR LF.
+    static QByteArray encodeEntry(const QString& entry);
+
 private:
     QByteArray m_entries;
     qsizetype m_count = 0;
 };
+
+// The page a view loads first, from a private scheme: the same style and entries as the page
+// file (each entry in the file's bytes, wrapped in an element of class "e" that takes no box of
+// its own, so the layout is the file's), the newest ones of [first, total), and the script that
+// asks rangeUrl + "/<a>/<b>" for others as the user scrolls (see pagedViewScript). Its content
+// policy lets it load pictures and entries of scheme only; the entries' own click handlers run.
+QByteArray chatPageShell(const QByteArray& newestEntries, int first, int total,
+                         const QString& rangeUrl, const QString& scheme, int page, int keep);
+// Entries in the file's bytes as the view's page holds them.
+void appendViewEntry(QByteArray& out, const QByteArray& entry);
 
 // Appends text as UTF-8 with every line end (CR, LF or CR LF) written as CR LF, and a CR LF
 // after a last line that has none.

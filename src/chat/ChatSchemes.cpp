@@ -31,16 +31,21 @@ void registerChatSchemes()
             continue;
         QWebEngineUrlScheme scheme(name);
         scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
-        scheme.setFlags(QWebEngineUrlScheme::LocalScheme | QWebEngineUrlScheme::LocalAccessAllowed);
+        // Not local: the page, served under its own scheme, may not go to a local one, and
+        // the click would never reach the navigation handler.
+        scheme.setFlags(QWebEngineUrlScheme::SecureScheme);
         QWebEngineUrlScheme::registerScheme(scheme);
     }
-    // The Messages page and what it asks for as the user scrolls: one origin, so the page's
-    // requests for older entries are its own.
-    if (QWebEngineUrlScheme::schemeByName(kMessagesScheme).name() != kMessagesScheme) {
-        QWebEngineUrlScheme messages(kMessagesScheme);
-        messages.setSyntax(QWebEngineUrlScheme::Syntax::Host);
-        messages.setFlags(QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::CorsEnabled);
-        QWebEngineUrlScheme::registerScheme(messages);
+    // The chat pages and what they ask for as the user scrolls: one origin each, so a page's
+    // requests for other entries are its own. Not local: a local page may load nothing of its
+    // own scheme.
+    for (const char* name : {kMessagesScheme, kWechatScheme}) {
+        if (QWebEngineUrlScheme::schemeByName(name).name() == name)
+            continue;
+        QWebEngineUrlScheme page(name);
+        page.setSyntax(QWebEngineUrlScheme::Syntax::Host);
+        page.setFlags(QWebEngineUrlScheme::SecureScheme | QWebEngineUrlScheme::CorsEnabled);
+        QWebEngineUrlScheme::registerScheme(page);
     }
 }
 

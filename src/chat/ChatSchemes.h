@@ -11,3 +11,6 @@ void registerChatSchemes();
 // Installs on profile the handler the three schemes need; the page's navigation handler
 // cancels every such navigation before the handler would be asked for content.
 void installChatSchemeHandler(QWebEngineProfile* profile);
+
+// The private scheme of the WeChat page and of what it asks for as the user scrolls.
+inline constexpr const char* kWechatScheme = "ferrowick-wechat";

@@ -532,7 +532,7 @@ TChatSession::VideoMessage TChatSession::PrepareVideoMessage(const QString& h, q
 }
 
 QString TChatSession::PrepareVoiceMessage(const QString& h, qint64 id,
-                                          const std::function<void()>& pumpEvents)
+                                          const std::function<void()>& pumpEvents, bool decode)
 {
     const QString src = resolve(QStringLiteral("Audio/") + h + QLatin1Char('/') +
                                 QString::number(id) + QStringLiteral(".aud"));
@@ -558,6 +558,22 @@ QString TChatSession::PrepareVoiceMessage(const QString& h, qint64 id,
         appendFile(in, 1, out);
     }
     in.close();
-    RunAndWait(silkDecoderCommandLine(silkPath, pcmPath), pumpEvents);
+    // A decoding of an earlier copy is not the voice of this one.
+    QFile::remove(pcmPath);
+    if (decode)
+        RunAndWait(silkDecoderCommandLine(silkPath, pcmPath), pumpEvents);
     return QString::number(id) + QStringLiteral(".pcm");
+}
+
+void TChatSession::decodeVoice(const QString& playName, const std::function<void()>& pumpEvents)
+{
+    static const QRegularExpression pcm(QStringLiteral("^-?\\d{1,19}\\.pcm$"));
+    if (!pcm.match(playName).hasMatch())
+        return;
+    const QString base = tempFolder("Audio") + playName.chopped(4);
+    const QString pcmPath = base + QStringLiteral(".pcm");
+    const QString silkPath = base + QStringLiteral(".silk");
+    if (QFile::exists(pcmPath) || !QFile::exists(silkPath))
+        return;
+    RunAndWait(silkDecoderCommandLine(silkPath, pcmPath), pumpEvents);
 }

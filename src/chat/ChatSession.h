@@ -32,6 +32,9 @@ public:
         std::function<void(double)> progress;            // percent of the rows processed
         std::function<void()> pumpEvents;                // let the window handle its events
         std::function<void(const QString&)> showMessage; // an unreadable payload; the build goes on
+        // SILK voice is decoded when it is played (decodeVoice), not with its entry: the view
+        // shows a page of voice messages at once.
+        bool decodeVoiceOnPlay = false;
     };
     struct ImageMessage
     {
@@ -108,9 +111,14 @@ public:
     }
     ImageMessage PrepareImageMessage(const QString& h, qint64 id);
     VideoMessage PrepareVideoMessage(const QString& h, qint64 id);
-    // Returns the playable file's name (id.amr or id.pcm) in the Audio folder.
+    // Returns the playable file's name (id.amr or id.pcm) in the Audio folder. Without decode,
+    // a SILK voice is only copied beside it (id.silk), for decodeVoice.
     QString PrepareVoiceMessage(const QString& h, qint64 id,
-                                const std::function<void()>& pumpEvents);
+                                const std::function<void()>& pumpEvents, bool decode = true);
+    // Decodes the SILK copy behind the play name playName (id.pcm) when that has not been
+    // done; nothing for other names. The decoder's failure leaves no playable file, as when
+    // the page was built.
+    void decodeVoice(const QString& playName, const std::function<void()>& pumpEvents);
 
     // The local files the last written page shows (thumbnails), cleaned paths: all the page
     // itself may load besides its own file.

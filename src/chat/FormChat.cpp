@@ -9,12 +9,15 @@
 #include "chat/ChatSchemes.h"
 #include "chat/ChatConversation.h"
 #include "chat/ChatExport.h"
+#include "chat/ChatPage.h"
+#include "chat/ChatPageEntries.h"
 #include "chat/ChatSession.h"
 #include "chat/WebViewPolicy.h"
 #include "media/MediaDialogs.h"
 #include "util/Error.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCloseEvent>
 #include <QDir>
 #include <QEventLoop>
@@ -22,7 +25,7 @@
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QMutex>
+#include <QMimeDatabase>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
@@ -31,6 +34,8 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineUrlRequestJob>
+#include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
 
 #include <algorithm>
@@ -38,10 +43,28 @@
 namespace {
 
 constexpr int kUsrNameRole = Qt::UserRole + 1;
+// Entries the page shows first and asks for at a time, and keeps at most.
+constexpr int kPage = 250;
+constexpr int kKeep = 750;
+// The page file is written in slices of this much GUI time, so the view stays live.
+constexpr std::chrono::milliseconds kHistorySlice(15);
 
-// Every request of the chat view's profile passes here: the page may load its own file and the
-// pictures it shows, nothing else, so script on it reads no other file and reaches no server.
-// Thread-safe: the engine may ask from a thread of its own.
+QString pageHost()
+{
+    return QStringLiteral("conversation");
+}
+
+void reply(QWebEngineUrlRequestJob* job, const QByteArray& type, const QByteArray& body)
+{
+    auto* buffer = new QBuffer(job);
+    buffer->setData(body);
+    buffer->open(QIODevice::ReadOnly);
+    job->reply(type, buffer);
+}
+
+// Every request of the chat view's profile passes here: the page may load what the window
+// serves under its own scheme, nothing else, so script on it reads no file and reaches no
+// server. Thread-safe: the engine may ask from a thread of its own.
 class ChatRequestFilter final : public QWebEngineUrlRequestInterceptor
 {
 public:
@@ -50,21 +73,11 @@ public:
     {
     }
 
-    // Called from the GUI thread.
-    void setAllowed(QSet<QString> files)
-    {
-        QMutexLocker lock(&m_mutex);
-        m_allowed = std::move(files);
-    }
-
     void interceptRequest(QWebEngineUrlRequestInfo& info) override
     {
         const QUrl url = info.requestUrl();
-        if (url.isLocalFile()) {
-            QMutexLocker lock(&m_mutex);
-            if (m_allowed.contains(QDir::cleanPath(url.toLocalFile())))
-                return;
-        }
+        if (url.scheme() == QLatin1String(kWechatScheme))
+            return;
         info.block(true);
         // Queued, and dropped with the window.
         QMetaObject::invokeMethod(
@@ -73,8 +86,19 @@ public:
 
 private:
     TFormChat* m_form;
-    QMutex m_mutex;
-    QSet<QString> m_allowed;
+};
+
+class ChatPageSchemeHandler final : public QWebEngineUrlSchemeHandler
+{
+public:
+    ChatPageSchemeHandler(TFormChat* form, QObject* parent)
+        : QWebEngineUrlSchemeHandler(parent), m_form(form)
+    {
+    }
+    void requestStarted(QWebEngineUrlRequestJob* job) override { m_form->serve(job); }
+
+private:
+    TFormChat* m_form;
 };
 
 // A page that exists only to catch the address of a link opened with target _blank and hand
@@ -188,15 +212,25 @@ TFormChat::TFormChat(const QString& db, const QHash<QString, QString>& recordDic
     // A profile of the window's own, off the record: nothing of the conversations is cached on
     // disk, and its request filter governs this view only.
     m_profile = new QWebEngineProfile(this);
-    // Its pictures are file URLs: the request filter narrows file access to the page's own.
-    restrictSettings(m_profile->settings(), true);
+    // Everything the page shows comes through the window's scheme: no file access.
+    restrictSettings(m_profile->settings(), false);
     m_requestFilter = new ChatRequestFilter(this, m_profile);
     m_profile->setUrlRequestInterceptor(m_requestFilter);
     installChatSchemeHandler(m_profile);
+    m_profile->installUrlSchemeHandler(kWechatScheme, new ChatPageSchemeHandler(this, m_profile));
     webHistory = new QWebEngineView(this);
     webHistory->setPage(new ChatWebPage(m_profile, this, webHistory));
     webHistory->setContextMenuPolicy(Qt::NoContextMenu);
-    connect(webHistory, &QWebEngineView::loadFinished, this, &TFormChat::pageShown);
+    connect(webHistory, &QWebEngineView::loadFinished, this, [this](bool ok) {
+        // The page file waits for the first page, then takes the GUI thread in slices.
+        if (ok && m_entries && !m_historyComplete && !m_historyTimer->isActive() &&
+            webHistory->url() == m_pageUrl)
+            m_historyTimer->start();
+        emit pageShown(ok);
+    });
+    m_historyTimer = new QTimer(this);
+    m_historyTimer->setInterval(0);
+    connect(m_historyTimer, &QTimer::timeout, this, &TFormChat::writeHistoryStep);
 
     auto* body = new QHBoxLayout;
     body->setContentsMargins(0, 0, 0, 0);
@@ -215,6 +249,7 @@ TFormChat::~TFormChat()
 {
     // The page goes before its profile.
     delete webHistory;
+    m_entries.reset();
 }
 
 void TFormChat::InitFriends()
@@ -266,23 +301,127 @@ void TFormChat::lstFriendsItemClick(QListWidget* sender)
     if (!info)
         return;
     TChatSession::BuildHooks hooks;
-    hooks.progress = [this](double percent) { FProgress->setProgress(percent); };
-    hooks.pumpEvents = [] { QCoreApplication::processEvents(); };
-    hooks.showMessage = [this](const QString& text) { showFailure(text); };
+    // Entries render inside the engine's requests: no event loop runs there, a failure is
+    // shown after, and voice is decoded when played.
+    hooks.showMessage = [this](const QString& text) { showFailureLater(text); };
+    hooks.decodeVoiceOnPlay = true;
     DisableGUI();
     try {
-        const bool written = m_session->buildPage(*info, hooks);
-        EnableGUI();
-        if (written) {
-            m_shown = info;
-            btnExportFolder->setEnabled(true);
-            btnExportCsv->setEnabled(true);
-            showPage();
+        auto conversation = m_session->openConversation(*info);
+        conversation->setHooks(hooks);
+        auto entries = std::make_unique<TChatPageEntries>(*conversation);
+        const int total = entries->count();
+        if (total == 0) {
+            EnableGUI();
+            return;
         }
+        const int first = std::max(0, total - kPage);
+        const QByteArray newest = entries->viewRange(first, total);
+        stopHistory();
+        m_entries.reset();
+        m_conversation = std::move(conversation);
+        m_entries = std::move(entries);
+        ++m_serial;
+        const QString base = QStringLiteral("%1://%2/%3/")
+                                 .arg(QLatin1String(kWechatScheme), pageHost())
+                                 .arg(m_serial);
+        m_firstPage = chatPageShell(newest, first, total, base + QStringLiteral("range"),
+                                    QLatin1String(kWechatScheme), kPage, kKeep);
+        m_rangeFailed = false;
+        m_shown = info;
+        EnableGUI();
+        btnExportFolder->setEnabled(true);
+        btnExportCsv->setEnabled(true);
+        m_pageUrl = QUrl(base + QStringLiteral("page"));
+        webHistory->load(m_pageUrl);
     } catch (const Error& e) {
         EnableGUI();
         showFailure(e.message());
     }
+}
+
+void TFormChat::serve(QWebEngineUrlRequestJob* job)
+{
+    const QUrl url = job->requestUrl();
+    if (url.scheme() != QLatin1String(kWechatScheme) || url.host() != pageHost() || !m_entries) {
+        job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+        return;
+    }
+    // A picture the entries rendered so far show, by its path (the entries name their
+    // thumbnails by path, so the page file shows them too).
+    const QString path = QDir::cleanPath(url.path());
+    if (m_conversation->files().contains(path)) {
+        auto* file = new QFile(path, job);
+        if (!file->open(QIODevice::ReadOnly)) {
+            job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+            return;
+        }
+        const QByteArray type = QMimeDatabase().mimeTypeForData(file->peek(64)).name().toLatin1();
+        job->reply(type.startsWith("image/") ? type : QByteArray("image/jpeg"), file);
+        return;
+    }
+    const QStringList parts = url.path().split(u'/', Qt::SkipEmptyParts);
+    if (parts.isEmpty() || parts[0] != QString::number(m_serial)) {
+        job->fail(QWebEngineUrlRequestJob::UrlNotFound);
+        return;
+    }
+    if (parts.size() == 2 && parts[1] == QLatin1String("page")) {
+        reply(job, "text/html", m_firstPage);
+        return;
+    }
+    bool okA = false;
+    bool okB = false;
+    const int a = parts.size() == 4 ? parts[2].toInt(&okA) : 0;
+    const int b = parts.size() == 4 ? parts[3].toInt(&okB) : 0;
+    // No more than the page ever asks for at once.
+    if (parts.size() != 4 || parts[1] != QLatin1String("range") || !okA || !okB || a < 0 ||
+        b < a || b - a > kPage || b > m_entries->count()) {
+        job->fail(QWebEngineUrlRequestJob::UrlInvalid);
+        return;
+    }
+    try {
+        reply(job, "text/html", m_entries->viewRange(a, b));
+    } catch (const Error& e) {
+        // The page stops asking; what it shows stays.
+        job->fail(QWebEngineUrlRequestJob::RequestFailed);
+        if (!m_rangeFailed)
+            showFailureLater(e.message());
+        m_rangeFailed = true;
+    }
+}
+
+void TFormChat::stopHistory()
+{
+    m_historyTimer->stop();
+    m_historyComplete = false;
+}
+
+void TFormChat::writeHistoryStep()
+{
+    if (!m_entries) {
+        m_historyTimer->stop();
+        return;
+    }
+    try {
+        if (!m_entries->renderFor(kHistorySlice))
+            return; // the timer comes back after the events waiting
+        m_historyTimer->stop();
+        m_entries->save(m_session->tempFile());
+        m_historyComplete = true;
+        emit historyWritten(m_session->tempFile());
+    } catch (const Error& e) {
+        m_historyTimer->stop();
+        // One box for a failure that the page's own request met already.
+        if (!m_rangeFailed)
+            showFailureLater(e.message());
+        m_rangeFailed = true;
+        emit historyWritten(QString());
+    }
+}
+
+void TFormChat::showFailureLater(const QString& text)
+{
+    QTimer::singleShot(0, this, [this, text] { showFailure(text); });
 }
 
 bool TFormChat::webHistoryBeforeNavigate(const QString& address)
@@ -301,6 +440,13 @@ bool TFormChat::webHistoryBeforeNavigate(const QString& address)
         QString name = address;
         name.remove(QLatin1String(route.prefix));
         name.remove(QLatin1Char('/'));
+        if (!route.image && QLatin1String(route.prefix) == QLatin1String("audio://")) {
+            // Voice is decoded when it is first played.
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            m_session->decodeVoice(
+                name, [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+            QApplication::restoreOverrideCursor();
+        }
         TExportFile file;
         file.srcFile = m_session->tempFolder(route.folder) + name;
         file.dstFile = file.srcFile;
@@ -375,19 +521,6 @@ void TFormChat::btnExportCsvClick()
     }
 }
 
-void TFormChat::showPage()
-{
-    const QString page = QDir::cleanPath(m_session->tempFile());
-    QSet<QString> allowed = m_session->pageFiles();
-    allowed.insert(page);
-    static_cast<ChatRequestFilter*>(m_requestFilter)->setAllowed(std::move(allowed));
-    m_links.clear();
-    for (const QString& address : m_session->pageLinks())
-        m_links.push_back(comparableAddress(QUrl(address)));
-    m_pageUrl = QUrl::fromLocalFile(page);
-    webHistory->load(m_pageUrl);
-}
-
 bool TFormChat::navigationAllowed(const QUrl& url, bool isMainFrame) const
 {
     if (!isMainFrame)
@@ -402,7 +535,12 @@ void TFormChat::openLink(const QUrl& url)
     if (!isWebAddress(url))
         return;
     // Only a link the page shows: script on the page cannot send what it read to a server.
-    if (std::find(m_links.begin(), m_links.end(), comparableAddress(url)) == m_links.end())
+    if (!m_conversation)
+        return;
+    const QUrl wanted = comparableAddress(url);
+    const QStringList& links = m_conversation->links();
+    if (std::none_of(links.begin(), links.end(),
+                     [&](const QString& a) { return comparableAddress(QUrl(a)) == wanted; }))
         return;
     openExternally(url);
 }

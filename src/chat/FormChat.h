@@ -20,13 +20,18 @@ class QToolBar;
 class QToolButton;
 class QWebEngineProfile;
 class QWebEngineUrlRequestInterceptor;
+class QTimer;
+class QWebEngineUrlRequestJob;
 class QWebEngineView;
+class TChatConversation;
+class TChatPageEntries;
 class TChatSession;
 struct TFriendInfo;
 class TWorkFolder;
 
 // The chat history window of one WeChat account: three contact lists on the left, the
-// conversation's page on the right.
+// conversation's page on the right. The page shows the newest messages at once and asks for
+// others as the user scrolls; the conversation's wechathistory.html is written behind it.
 class TFormChat final : public QDialog
 {
     Q_OBJECT
@@ -42,8 +47,17 @@ public:
     // Reads the contacts into the three lists; a failure is shown and the window still opens.
     void InitFriends();
 
-    // Builds and shows the page of the clicked list's selected contact.
+    // Reads the conversation of the clicked list's selected contact and shows its newest
+    // entries; the page file follows in the background (historyWritten).
     void lstFriendsItemClick(QListWidget* sender);
+
+    // The address of the page shown (the window's private scheme); empty before the first.
+    QUrl pageUrl() const { return m_pageUrl; }
+    // Whether the page file of the conversation shown has been written.
+    bool historyComplete() const { return m_historyComplete; }
+    // The engine's requests under the window's scheme: the page, its ranges of entries and
+    // the thumbnails those show.
+    void serve(QWebEngineUrlRequestJob* job);
 
     // Every navigation of the view comes here first, with its target address; true cancels it.
     // The three media schemes (case-sensitive) go to openImage/openVideo, "save://" offers to
@@ -102,8 +116,11 @@ public:
 signals:
     // The view finished loading a page built here.
     void pageShown(bool ok);
-    // The view refused to load url: the page may load only its own file and the media it shows.
+    // The view refused to load url: the page may load only what the window serves.
     void requestBlocked(const QUrl& url);
+    // The page file of the conversation shown was written to path (empty: it failed, and
+    // the failure was shown).
+    void historyWritten(const QString& path);
 
 protected:
     void reject() override;
@@ -112,8 +129,10 @@ protected:
 private:
     void fillLists();
     void showFailure(const QString& text);
-    // Loads the page just written, with what it may load and link to.
-    void showPage();
+    // Shows text once the engine's call that met it has returned.
+    void showFailureLater(const QString& text);
+    void stopHistory();
+    void writeHistoryStep();
 
     std::unique_ptr<TWorkFolder> m_work; // before m_session, which writes into it
     std::unique_ptr<TChatSession> m_session;
@@ -122,7 +141,13 @@ private:
     QWebEngineProfile* m_profile = nullptr;                     // owned through the QObject tree
     QWebEngineUrlRequestInterceptor* m_requestFilter = nullptr; // owned by m_profile
     QUrl m_pageUrl;
-    std::vector<QUrl> m_links; // shared links of the page shown, in comparable form
+    std::unique_ptr<TChatConversation> m_conversation; // shown
+    std::unique_ptr<TChatPageEntries> m_entries;       // of m_conversation; goes first
+    QByteArray m_firstPage;
+    int m_serial = 0; // of the page shown; its addresses carry it
+    QTimer* m_historyTimer = nullptr;
+    bool m_historyComplete = false;
+    bool m_rangeFailed = false; // shown once per page
     bool m_blankPending = false;
     const TFriendInfo* m_shown = nullptr;
 };

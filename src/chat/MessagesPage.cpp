@@ -1,6 +1,7 @@
 #include "chat/MessagesPage.h"
 
 #include "chat/ChatPage.h"
+#include "chat/PagedView.h"
 #include "chat/WebViewPolicy.h"
 
 #include <QCoreApplication>
@@ -319,47 +320,12 @@ a.file{color:inherit}
 QString messagesPageShell(const QString& title, const QString& newestEntries, int first,
                           int total, const QString& rangeUrl, const QString& nonce)
 {
-    // The script is the page's only one (its nonce). The page holds a window of at most a few
-    // pages of entries: near its top it asks for the entries before it, near its bottom for
-    // those after, and drops what lies far away, so a conversation of any length scrolls with
-    // a small page. What the user sees stays in place as entries come and go.
-    static const QString script = QStringLiteral(R"(
-(function(){
-var first=%1,last=%2,total=%2,busy=false,url=%3,page=500,keep=1000,margin=1500;
-var list=document.getElementById('list'),more=document.getElementById('more'),root=document.documentElement;
-function mark(){document.body.dataset.first=first;document.body.dataset.last=last;more.style.display=first>0?'':'none';}
-function entries(){return list.querySelectorAll(':scope > .m, :scope > .ev');}
-function get(a,b,done){
- busy=true;var x=new XMLHttpRequest();x.open('GET',url+'/'+a+'/'+b);
- x.onload=function(){done(x.responseText);busy=false;mark();check();};
- x.onerror=function(){busy=false;};x.send();
-}
-function up(){var a=Math.max(0,first-page);get(a,first,function(html){
- var h=root.scrollHeight,y=window.scrollY;
- more.insertAdjacentHTML('afterend',html);first=a;
- window.scrollTo(0,y+root.scrollHeight-h);
- var e=entries(),n=e.length-keep;
- for(var i=0;i<n;++i)e[e.length-1-i].remove();
- if(n>0)last-=n;
-});}
-function down(){var b=Math.min(total,last+page);get(last,b,function(html){
- list.insertAdjacentHTML('beforeend',html);last=b;
- var e=entries(),n=e.length-keep;
- if(n>0){var h=root.scrollHeight,y=window.scrollY;
-  for(var i=0;i<n;++i)e[i].remove();
-  first+=n;window.scrollTo(0,y-(h-root.scrollHeight));}
-});}
-function check(){
- if(busy)return;
- if(window.scrollY<margin&&first>0)up();
- else if(window.scrollY+window.innerHeight>root.scrollHeight-margin&&last<total)down();
-}
-window.addEventListener('scroll',check);
-window.addEventListener('load',function(){mark();window.scrollTo(0,root.scrollHeight);check();});
-})();
-)");
-    const QString rangeLiteral = QStringLiteral("'%1'").arg(
-        QString(rangeUrl).replace(u'\\', QLatin1String("\\\\")).replace(u'\'', QLatin1String("\\'")));
+    TPagedViewScript view;
+    view.first = first;
+    view.total = total;
+    view.rangeUrl = rangeUrl;
+    view.entrySelector = QStringLiteral(":scope > .m, :scope > .ev");
+    // The script is the page's only one (its nonce).
     return QStringLiteral(
                "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
                "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
@@ -370,7 +336,7 @@ window.addEventListener('load',function(){mark();window.scrollTo(0,root.scrollHe
                "<script nonce=\"%1\">%6</script></body></html>\n")
         .arg(nonce, htmlEscape(title), QLatin1String(kStyle),
              htmlEscape(tr("Loading older messages…")), newestEntries,
-             script.arg(first).arg(total).arg(rangeLiteral));
+             pagedViewScript(view));
 }
 
 QString messagesExportPage(const QString& title, const QString& entries)

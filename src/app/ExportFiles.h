@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -29,6 +30,34 @@ std::optional<TExportFile> makeExportFile(const QString& backupPath, const QStri
 // on the first failure with the system's reason; the files copied before it stay. Files whose
 // key is missing are skipped: returns how many.
 int CopyExportFiles(const std::vector<TExportFile>& list, TStoredCopies* copies = nullptr);
+
+// How far an export has come. Bytes are those of the sources (for an encrypted backup the
+// stored, encrypted copies), measured before the copying starts; at the end bytesDone equals
+// bytes. Files whose key is missing count as done.
+struct TExportProgress
+{
+    int filesDone = 0;
+    int files = 0;
+    qint64 bytesDone = 0;
+    qint64 bytes = 0;
+};
+// Called once before the first file, after every chunk of a file (at most 64 MiB) and after
+// every file; returning false cancels the export.
+using TExportProgressFn = std::function<bool(const TExportProgress&)>;
+
+struct TExportOutcome
+{
+    int exported = 0; // files written to their destination
+    int skipped = 0;  // files whose key is missing
+    bool cancelled = false;
+};
+
+// CopyExportFiles with progress and Cancel. A cancelled export stops within the file in
+// progress, whose partial copy is removed (an earlier export's file at its place stays as it
+// was); the files exported before it stay. Failures throw as in CopyExportFiles.
+TExportOutcome CopyExportFilesWithProgress(const std::vector<TExportFile>& list,
+                                           TStoredCopies* copies,
+                                           const TExportProgressFn& progress);
 
 // Empties an export list (its creator's last step, also after a failure).
 void FreeExportList(std::vector<TExportFile>& list);

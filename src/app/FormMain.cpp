@@ -4,6 +4,7 @@
 #include "app/DmGlobal.h"
 #include "app/DesktopOpen.h"
 #include "app/ExportFiles.h"
+#include "app/FormProgress.h"
 #include "app/Icons.h"
 #include "app/Language.h"
 #include "app/UnlockBackup.h"
@@ -39,6 +40,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QProgressBar>
 #include <QScopeGuard>
 #include <QSet>
@@ -348,6 +350,13 @@ void TFormMain::FormShow()
 
 void TFormMain::closeEvent(QCloseEvent* event)
 {
+    // An export reads the stored copies: it stops first, and the window closes after it.
+    if (m_exportCancel) {
+        *m_exportCancel = true;
+        m_closeAfterExport = true;
+        event->ignore();
+        return;
+    }
     // Closing mid-load stops the load, so the program ends without reading on.
     if (FParsing)
         actCancelExecute();
@@ -1012,10 +1021,61 @@ void TFormMain::actExportExecute()
     std::vector<TExportFile> list;
     const auto freeList = qScopeGuard([&list] { FreeExportList(list); });
     CollectCheckedFiles(childNodes(), list);
-    const int skipped = CopyExportFiles(list, FStoredCopies.get());
-    ShowMessage(QStringLiteral("Export Files sucessfully"));
-    if (skipped > 0)
+
+    // The copying runs here, handling pending events between chunks: the stored copies are
+    // read through objects of this thread. The progress window is modal, so nothing else can
+    // start meanwhile; closing the main window cancels the export first.
+    bool cancel = false;
+    TFormProgress progress(this);
+    progress.setWindowModality(Qt::ApplicationModal);
+    progress.setCancellable(QStringLiteral("Exporting files ..."));
+    connect(&progress, &TFormProgress::cancelled, &progress, [&cancel] { cancel = true; });
+    const QScopedValueRollback exporting(m_exportCancel, &cancel);
+    const QLocale locale;
+    QElapsedTimer sincePump;
+    QElapsedTimer sinceShown;
+    sincePump.start();
+    const auto show = [&](const TExportProgress& p) {
+        progress.setProgress(p.bytes > 0 ? 100.0 * double(p.bytesDone) / double(p.bytes)
+                                         : 100.0 * p.filesDone / std::max(1, p.files));
+        progress.setText(tr("%1 of %2 files, %3 of %4")
+                             .arg(p.filesDone)
+                             .arg(p.files)
+                             .arg(locale.formattedDataSize(p.bytesDone, 1,
+                                                           QLocale::DataSizeTraditionalFormat),
+                                  locale.formattedDataSize(p.bytes, 1,
+                                                           QLocale::DataSizeTraditionalFormat)));
+    };
+    const auto report = [&](const TExportProgress& p) {
+        // The texts change a few times a second at most; a small file is done far faster.
+        if (!sinceShown.isValid() || sinceShown.elapsed() >= 100) {
+            show(p);
+            sinceShown.start();
+        }
+        m_eventHook();
+        if (sincePump.elapsed() >= kEventInterval) {
+            processPendingEvents();
+            sincePump.start();
+        }
+        return !cancel;
+    };
+    show({0, int(list.size()), 0, 0});
+    progress.show();
+    const TExportOutcome outcome = CopyExportFilesWithProgress(list, FStoredCopies.get(), report);
+    progress.hide();
+    if (m_closeAfterExport) {
+        // The user closed the window meanwhile: the export stopped, and the window goes now.
+        QTimer::singleShot(0, this, &QWidget::close);
+        return;
+    }
+    if (outcome.cancelled)
+        ShowMessage(QStringLiteral("Export cancelled: %1 of %2 files exported")
+                        .arg(outcome.exported)
+                        .arg(list.size()));
+    else
+        ShowMessage(QStringLiteral("Export Files sucessfully"));
+    if (outcome.skipped > 0)
         ShowMessage(QStringLiteral("%1 files were not exported: the backup holds no usable key "
                                    "for them")
-                        .arg(skipped));
+                        .arg(outcome.skipped));
 }

@@ -223,6 +223,8 @@ private:
     // After FBackupMgr, so it goes first: it reads the reader's records.
     std::unique_ptr<TStoredCopies> FStoredCopies;
     std::atomic_bool* m_unlockCancel = nullptr; // while a password is being checked
+    bool* m_exportCancel = nullptr;  // while an export runs
+    bool m_closeAfterExport = false; // the window was closed during an export
     int m_keylessFiles = 0; // files of the last collection left out for want of a key
     QString m_loadedBackupPath; // the backup FBackupMgr reads, whatever is selected since
     QString m_productVersion;   // the loaded backup's iOS version, empty when it does not say

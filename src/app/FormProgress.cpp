@@ -2,15 +2,32 @@
 
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int kWidth = 640;
+constexpr int kBarHeight = 37;
+} // namespace
 
 TFormProgress::TFormProgress(QWidget* owner)
     : QWidget(owner,
               Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowStaysOnTopHint)
 {
-    auto* layout = new QHBoxLayout(this);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    lblText = new QLabel(this);
+    lblText->setObjectName(QStringLiteral("lblText"));
+    lblText->setContentsMargins(6, 4, 6, 4);
+    lblText->setTextFormat(Qt::PlainText);
+    lblText->hide();
+    column->addWidget(lblText);
+    auto* layout = new QHBoxLayout;
     layout->setContentsMargins(0, 0, 0, 0);
+    column->addLayout(layout, 1);
     pbProgress = new QProgressBar(this);
     pbProgress->setObjectName(QStringLiteral("pbProgress"));
     pbProgress->setRange(0, 100);
@@ -21,7 +38,7 @@ TFormProgress::TFormProgress(QWidget* owner)
     btnCancel->hide();
     layout->addWidget(btnCancel);
     connect(btnCancel, &QPushButton::clicked, this, &TFormProgress::cancelled);
-    setFixedSize(640, 37);
+    fitSize();
     retranslateUi();
 }
 
@@ -37,10 +54,37 @@ void TFormProgress::setProgress(double percent)
 
 void TFormProgress::setBusy(const QString& title)
 {
-    m_busyTitle = title;
+    m_title = title;
     pbProgress->setRange(0, 0);
     btnCancel->show();
     retranslateUi();
+}
+
+void TFormProgress::setCancellable(const QString& title)
+{
+    m_title = title;
+    pbProgress->setRange(0, 100);
+    btnCancel->show();
+    retranslateUi();
+}
+
+void TFormProgress::setText(const QString& text)
+{
+    const bool wasShown = !lblText->isHidden();
+    lblText->setText(text);
+    lblText->setHidden(text.isEmpty());
+    if (wasShown != !text.isEmpty())
+        fitSize();
+}
+
+QString TFormProgress::text() const
+{
+    return lblText->isHidden() ? QString() : lblText->text();
+}
+
+void TFormProgress::fitSize()
+{
+    setFixedSize(kWidth, kBarHeight + (lblText->isHidden() ? 0 : lblText->sizeHint().height()));
 }
 
 void TFormProgress::showEvent(QShowEvent* event)
@@ -60,7 +104,6 @@ void TFormProgress::changeEvent(QEvent* event)
 
 void TFormProgress::retranslateUi()
 {
-    setWindowTitle(m_busyTitle.isEmpty() ? tr("Progress...")
-                                         : tr(m_busyTitle.toUtf8().constData()));
+    setWindowTitle(m_title.isEmpty() ? tr("Progress...") : tr(m_title.toUtf8().constData()));
     btnCancel->setText(tr("Cancel"));
 }

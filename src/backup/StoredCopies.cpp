@@ -245,7 +245,8 @@ bool TStoredCopies::hasReadableCopy(const QString& Key)
     return m_keys->hasClass(clas);
 }
 
-void TStoredCopies::decryptTo(const QString& Key, const Entry& entry, QIODevice& out)
+void TStoredCopies::decryptTo(const QString& Key, const Entry& entry, QIODevice& out,
+                              const std::function<bool(qint64)>& progress)
 {
     const QString stored = storedPath(Key);
     if (entry.wrappedKey.isEmpty())
@@ -256,7 +257,7 @@ void TStoredCopies::decryptTo(const QString& Key, const Entry& entry, QIODevice&
     QFile in(stored);
     if (!in.open(QIODevice::ReadOnly))
         throw Error(QStringLiteral("cannot open %1: %2").arg(stored, in.errorString()));
-    const TDecryptResult result = decryptStream(in, out, *key);
+    const TDecryptResult result = decryptStream(in, out, *key, progress);
     if (!result.paddingValid)
         qCWarning(lcStoredCopies, "%s (%s): no valid padding after decryption; kept whole",
                   qUtf8Printable(entry.path), qUtf8Printable(Key));
@@ -344,20 +345,21 @@ QString TStoredCopies::readableFile(const QString& srcFile)
     return key.isEmpty() ? srcFile : readable(key);
 }
 
-void TStoredCopies::writeContent(const QString& srcFile, QIODevice& out)
+void TStoredCopies::writeContent(const QString& srcFile, QIODevice& out,
+                                 const std::function<bool(qint64)>& progress)
 {
     const QString key = keyOfStoredPath(srcFile);
     if (m_keys && !key.isEmpty()) {
         const auto entry = entryOf(key);
         if (!entry)
             throw TMissingKey(QStringLiteral("%1 is not in the catalog").arg(key));
-        decryptTo(key, *entry, out);
+        decryptTo(key, *entry, out, progress);
         return;
     }
     QFile in(srcFile);
     if (!in.open(QIODevice::ReadOnly))
         throw Error(QStringLiteral("cannot open %1: %2").arg(srcFile, in.errorString()));
-    copyContent(in, out, srcFile);
+    copyContent(in, out, srcFile, progress);
 }
 
 std::optional<qint64> TStoredCopies::lastModified(const QString& Key)

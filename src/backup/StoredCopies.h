@@ -64,8 +64,11 @@ public:
     QString readableFile(const QString& srcFile);
 
     // Writes the readable content of srcFile (as for readableFile) to out, in large chunks:
-    // memory stays flat whatever the size. Throws Error on failure.
-    void writeContent(const QString& srcFile, QIODevice& out);
+    // memory stays flat whatever the size. progress hears, after each chunk, of the bytes of
+    // srcFile read so far (for an encrypted copy the stored, encrypted bytes); returning false
+    // stops with Error("cancelled"). Throws Error on failure.
+    void writeContent(const QString& srcFile, QIODevice& out,
+                      const std::function<bool(qint64)>& progress = {});
 
     // The entry's modification time from the catalog, Unix seconds, when it has one.
     std::optional<qint64> lastModified(const QString& Key);
@@ -89,7 +92,8 @@ private:
     QString catalogConnection();
     QString keyOfStoredPath(const QString& srcFile) const;
     QString materialise(const QString& Key, const QString& folder, const QString& name);
-    void decryptTo(const QString& Key, const Entry& entry, QIODevice& out);
+    void decryptTo(const QString& Key, const Entry& entry, QIODevice& out,
+                   const std::function<bool(qint64)>& progress = {});
     QString privateFolderFor(const QString& Key);
 
     QString m_backupPath;

@@ -12,20 +12,30 @@ namespace {
 
 constexpr qint64 kBlock = 4 * 1024 * 1024;
 
+[[noreturn]] void stopped()
+{
+    throw Error(QStringLiteral("cancelled"));
+}
+
 // True when everything was copied; false when the kernel cannot copy between these files and
 // nothing was written yet, so the caller falls back to the loop.
-bool kernelCopy(QFile& in, QFile& out, const QString& what)
+bool kernelCopy(QFile& in, QFile& out, const QString& what, const TCopyProgress& progress)
 {
     const int from = in.handle();
     const int to = out.handle();
     if (from < 0 || to < 0 || !out.flush())
         return false;
-    loff_t inOffset = in.pos();
+    const loff_t start = in.pos();
+    loff_t inOffset = start;
     bool copiedAny = false;
+    // Steps of a chunk: a big file reports its progress and can be stopped between them; for
+    // small files the calls are the same as with one large step.
     for (;;) {
-        const ssize_t n = ::copy_file_range(from, &inOffset, to, nullptr, size_t(1) << 30, 0);
+        const ssize_t n = ::copy_file_range(from, &inOffset, to, nullptr, size_t(kCopyChunk), 0);
         if (n > 0) {
             copiedAny = true;
+            if (progress && !progress(inOffset - start))
+                stopped();
             continue;
         }
         if (n == 0)
@@ -45,13 +55,15 @@ bool kernelCopy(QFile& in, QFile& out, const QString& what)
 
 } // namespace
 
-void copyContent(QIODevice& in, QIODevice& out, const QString& what)
+void copyContent(QIODevice& in, QIODevice& out, const QString& what, const TCopyProgress& progress)
 {
     auto* inFile = qobject_cast<QFile*>(&in);
     auto* outFile = qobject_cast<QFile*>(&out);
-    if (inFile && outFile && kernelCopy(*inFile, *outFile, what))
+    if (inFile && outFile && kernelCopy(*inFile, *outFile, what, progress))
         return;
     QByteArray buffer(kBlock, Qt::Uninitialized);
+    qint64 copied = 0;
+    qint64 sinceReport = 0;
     for (;;) {
         const qint64 n = in.read(buffer.data(), buffer.size());
         if (n < 0)
@@ -61,5 +73,12 @@ void copyContent(QIODevice& in, QIODevice& out, const QString& what)
         if (out.write(buffer.constData(), n) != n)
             throw Error(
                 QStringLiteral("cannot write a copy of %1: %2").arg(what, out.errorString()));
+        copied += n;
+        sinceReport += n;
+        if (progress && sinceReport >= kCopyChunk) {
+            sinceReport = 0;
+            if (!progress(copied))
+                stopped();
+        }
     }
 }

@@ -1,7 +1,10 @@
 #include "app/ExportFiles.h"
 #include "util/Error.h"
+#include "util/FileCopy.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -15,6 +18,9 @@ private slots:
     void pathsLeavingTheFolderAreRefused();
     void copiesCreatingFoldersAndReplacing();
     void failureStopsAtTheEntry();
+    void progressCountsFilesAndBytes();
+    void cancelKeepsWhatIsDone_data();
+    void cancelKeepsWhatIsDone();
     void insideFolder_data();
     void insideFolder();
 };
@@ -35,7 +41,57 @@ QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
+QByteArray digest(const QString& path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    if (!file.open(QIODevice::ReadOnly) || !hash.addData(&file))
+        return "<missing>";
+    return hash.result();
+}
+
+// A file over two copy chunks, mostly a hole, with marks at both ends: an offset gone wrong
+// between chunks shows in its digest.
+qint64 writeBigFile(const QString& path)
+{
+    const qint64 size = 2 * kCopyChunk + 1000;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write("head") != 4 ||
+        !file.resize(size) || !file.seek(size - 4) || file.write("tail") != 4)
+        return -1;
+    return size;
+}
+
+QStringList partialFiles(const QString& folder)
+{
+    QStringList found;
+    for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+         it.hasNext();) {
+        const QString path = it.next();
+        if (path.endsWith(QLatin1String(".ferrowick-part")))
+            found << path;
+    }
+    return found;
+}
+
 } // namespace
+
+// Found by QCOMPARE through the type's namespace.
+bool operator==(const TExportProgress& a, const TExportProgress& b)
+{
+    return a.filesDone == b.filesDone && a.files == b.files && a.bytesDone == b.bytesDone &&
+           a.bytes == b.bytes;
+}
+
+char* toString(const TExportProgress& p)
+{
+    return qstrdup(QByteArray("files %1 of %2, bytes %3 of %4")
+                       .replace("%1", QByteArray::number(p.filesDone))
+                       .replace("%2", QByteArray::number(p.files))
+                       .replace("%3", QByteArray::number(p.bytesDone))
+                       .replace("%4", QByteArray::number(p.bytes))
+                       .constData());
+}
 
 void TestExportFiles::entryForStoredCopy()
 {
@@ -128,6 +184,94 @@ void TestExportFiles::failureStopsAtTheEntry()
     QCOMPARE(readFile(out.filePath("b/two.txt")), QByteArray("earlier export"));
     QVERIFY(!QFile::exists(out.filePath("c/three.txt")));
     QCOMPARE(QDir(out.filePath("b")).entryList(QDir::Files), QStringList{"two.txt"});
+}
+
+void TestExportFiles::progressCountsFilesAndBytes()
+{
+    QTemporaryDir src;
+    QTemporaryDir out;
+    writeFile(src.filePath("one"), "one");
+    const qint64 big = writeBigFile(src.filePath("big"));
+    QVERIFY(big > 0);
+    writeFile(src.filePath("three"), "third file");
+    const std::vector<TExportFile> list = {{src.filePath("one"), out.filePath("a/one.txt"), {}},
+                                           {src.filePath("big"), out.filePath("b/big.bin"), {}},
+                                           {src.filePath("three"), out.filePath("a/three.txt"), {}}};
+    const qint64 total = 3 + big + 10;
+    std::vector<TExportProgress> reports;
+    const TExportOutcome outcome = CopyExportFilesWithProgress(
+        list, nullptr, [&reports](const TExportProgress& p) {
+            reports.push_back(p);
+            return true;
+        });
+    QCOMPARE(outcome.exported, 3);
+    QCOMPARE(outcome.skipped, 0);
+    QVERIFY(!outcome.cancelled);
+    QCOMPARE(digest(out.filePath("b/big.bin")), digest(src.filePath("big")));
+    QCOMPARE(readFile(out.filePath("a/three.txt")), QByteArray("third file"));
+
+    QVERIFY(reports.size() >= 4);
+    QCOMPARE(reports.front(), (TExportProgress{0, 3, 0, total}));
+    QCOMPARE(reports.back(), (TExportProgress{3, 3, total, total}));
+    int withinBig = 0;
+    for (size_t i = 1; i < reports.size(); ++i) {
+        QVERIFY(reports[i].bytesDone >= reports[i - 1].bytesDone);
+        QVERIFY(reports[i].filesDone >= reports[i - 1].filesDone);
+        QVERIFY(reports[i].bytesDone <= total);
+        if (reports[i].filesDone == 1 && reports[i].bytesDone > 3 && reports[i].bytesDone < 3 + big)
+            ++withinBig;
+    }
+    // The big file reports each chunk, not only its end.
+    QVERIFY2(withinBig >= 2, qPrintable(QString::number(withinBig)));
+}
+
+void TestExportFiles::cancelKeepsWhatIsDone_data()
+{
+    // The export is cancelled at the first report that matches; big.bin is the second file.
+    QTest::addColumn<int>("cancelFiles"); // files done at the report that cancels
+    QTest::addColumn<bool>("withinFile"); // the report is one of the big file's chunks
+    QTest::addColumn<int>("exported");
+    QTest::addColumn<bool>("cancelled");
+    QTest::newRow("before the first file") << 0 << false << 0 << true;
+    QTest::newRow("within the big file") << 1 << true << 1 << true;
+    QTest::newRow("after the big file") << 2 << false << 2 << true;
+    QTest::newRow("after the last file") << 3 << false << 3 << false;
+}
+
+void TestExportFiles::cancelKeepsWhatIsDone()
+{
+    QFETCH(int, cancelFiles);
+    QFETCH(bool, withinFile);
+    QFETCH(int, exported);
+    QFETCH(bool, cancelled);
+    QTemporaryDir src;
+    QTemporaryDir out;
+    writeFile(src.filePath("one"), "one");
+    const qint64 big = writeBigFile(src.filePath("big"));
+    QVERIFY(big > 0);
+    writeFile(src.filePath("three"), "third file");
+    writeFile(out.filePath("b/big.bin"), "earlier export");
+    const std::vector<TExportFile> list = {{src.filePath("one"), out.filePath("a/one.txt"), {}},
+                                           {src.filePath("big"), out.filePath("b/big.bin"), {}},
+                                           {src.filePath("three"), out.filePath("c/three.txt"), {}}};
+    bool first = true;
+    const TExportOutcome outcome =
+        CopyExportFilesWithProgress(list, nullptr, [&](const TExportProgress& p) {
+            const bool chunk = !first && p.bytesDone > 3 && p.bytesDone < 3 + big;
+            first = false;
+            return !(p.filesDone == cancelFiles && chunk == withinFile);
+        });
+    QCOMPARE(outcome.exported, exported);
+    QCOMPARE(outcome.cancelled, cancelled);
+    QCOMPARE(readFile(out.filePath("a/one.txt")),
+             exported >= 1 ? QByteArray("one") : QByteArray("<missing>"));
+    // A file cut short leaves no trace: the earlier export's file at its place stays whole.
+    if (exported >= 2)
+        QCOMPARE(digest(out.filePath("b/big.bin")), digest(src.filePath("big")));
+    else
+        QCOMPARE(readFile(out.filePath("b/big.bin")), QByteArray("earlier export"));
+    QCOMPARE(QFile::exists(out.filePath("c/three.txt")), exported == 3);
+    QCOMPARE(partialFiles(out.path()), QStringList());
 }
 
 void TestExportFiles::insideFolder_data()

@@ -2,6 +2,7 @@
 #include "app/Application.h"
 #include "app/DmGlobal.h"
 #include "app/FormMain.h"
+#include "app/FormProgress.h"
 #include "tables/FormSQL.h"
 #include "app/Language.h"
 #include "backup/BackupFileManager.h"
@@ -20,6 +21,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -61,6 +63,8 @@ private slots:
     void pathsResolveAgainstTheLoadedBackup();
     void exportCheckedFiles();
     void exportNeverWritesIntoTheBackup();
+    void exportStopsMidway_data();
+    void exportStopsMidway();
     void chineseTable();
     void chineseWithoutTableStartsInEnglish();
     void otherLanguageReadsNoTable();
@@ -731,6 +735,67 @@ void TestFormMain::exportNeverWritesIntoTheBackup()
     QCOMPARE(m_errors.size(), 1);
     QVERIFY(m_messages.isEmpty());
     QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+}
+
+void TestFormMain::exportStopsMidway_data()
+{
+    QTest::addColumn<bool>("byClosing"); // closing the main window instead of Cancel
+    QTest::newRow("Cancel") << false;
+    QTest::newRow("closing the window") << true;
+}
+
+void TestFormMain::exportStopsMidway()
+{
+    QFETCH(bool, byClosing);
+    SampleBackup b;
+    b.addFile("HomeDomain", "Library/SMS/a.txt", "first");
+    b.addFile("HomeDomain", "Library/SMS/b.txt", "second");
+    b.addFile("HomeDomain", "Library/SMS/c.txt", "third");
+    auto form = makeForm();
+    browseTo(*form, writeBackup("b", b));
+    form->actNext->trigger();
+    findNode(form->tvTree, "Library")->setCheckState(0, Qt::Checked);
+    const QString out = m_dir->filePath("export");
+    form->chooseExportFolder = [out] { return out; };
+
+    // Reports: before the first file, then after each chunk and each file; stop after the first
+    // file (a small file is one chunk).
+    int calls = 0;
+    QString title;
+    QString text;
+    bool modal = false;
+    form->setEventHook([&] {
+        if (++calls != 3)
+            return;
+        auto* progress = form->findChild<TFormProgress*>();
+        QVERIFY(progress && progress->isVisible());
+        title = progress->windowTitle();
+        text = progress->text();
+        modal = progress->isModal();
+        if (byClosing)
+            form->close();
+        else
+            progress->btnCancel->click();
+    });
+    form->actExport->trigger();
+    QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
+    QCOMPARE(title, QStringLiteral("Exporting files ..."));
+    QVERIFY2(text.startsWith("0 of 3 files, "), qPrintable(text));
+    QVERIFY(modal);
+    QCOMPARE(readFile(out + "/Library/SMS/a.txt"), QByteArray("first"));
+    QVERIFY(!QFile::exists(out + "/Library/SMS/b.txt"));
+    QVERIFY(!QFile::exists(out + "/Library/SMS/c.txt"));
+    QCOMPARE(QDir(out + "/Library/SMS").entryList(QDir::Files | QDir::Hidden), {"a.txt"});
+    if (byClosing) {
+        // The window waits for the export to stop, then closes; no message in between.
+        QVERIFY(form->isVisible());
+        QTRY_VERIFY(!form->isVisible());
+        QVERIFY(m_messages.isEmpty());
+        QVERIFY(!form->StoredCopies());
+    } else {
+        QCOMPARE(m_messages, QStringList{"Export cancelled: 1 of 3 files exported"});
+        QVERIFY(!form->findChild<TFormProgress*>());
+    }
 }
 
 void TestFormMain::chineseTable()

@@ -2,6 +2,7 @@
 #include "PhoneDatabases.h"
 #include "SampleBackup.h"
 #include "app/DmGlobal.h"
+#include "backup/BackupCrypto.h"
 #include "backup/BackupFileManager.h"
 #include "backup/ManifestInfo.h"
 #include "backup/StoredCopies.h"
@@ -17,6 +18,8 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 
@@ -92,6 +95,8 @@ private slots:
     void plainCopiesAreReadInPlace();
     void databaseWithWalComesWithIt_data();
     void databaseWithWalComesWithIt();
+    void encryptedContentReportsChunks_data();
+    void encryptedContentReportsChunks();
 };
 
 void TestStoredCopies::workFolderIsPrivate()
@@ -185,6 +190,59 @@ void TestStoredCopies::databaseWithWalComesWithIt()
     }
     QVERIFY(!QFileInfo::exists(copy)); // gone with the loaded backup
     QCOMPARE(folderSnapshot(dir.filePath("b")), before);
+}
+
+
+void TestStoredCopies::encryptedContentReportsChunks_data()
+{
+    QTest::addColumn<int>("stopAt"); // the report that answers false; 0: none does
+    QTest::newRow("whole") << 0;
+    QTest::newRow("stopped after the first chunk") << 1;
+}
+
+void TestStoredCopies::encryptedContentReportsChunks()
+{
+    QFETCH(int, stopAt);
+    QByteArray content(3 * 1024 * 1024 + 5, Qt::Uninitialized);
+    for (qsizetype i = 0; i < content.size(); ++i)
+        content[i] = char((i * 7919) >> 5);
+    SampleBackup b;
+    b.catalog = SampleBackup::Catalog::Mbdb;
+    b.encryption = SampleEncryption{"pw", 1, 10, 4};
+    b.addFile("CameraRollDomain", "Media/DCIM/100APPLE/IMG_0001.MOV", content);
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("backup");
+    b.write(folder);
+    LoadedBackup loaded(folder);
+    const TKeybag keybag = parseKeybag(ReadManifestInfo(folder).keybag);
+    const std::optional<TSecret> passwordKey = derivePasswordKey("pw", keybag);
+    QVERIFY(passwordKey);
+    std::optional<TBackupKeys> keys = TBackupKeys::unlock(keybag, *passwordKey);
+    QVERIFY(keys);
+    loaded.copies->setKeys(std::make_unique<TBackupKeys>(std::move(*keys)));
+    const QString stored =
+        loaded.copies->storedPath(loaded.keyOf("Media/DCIM/100APPLE/IMG_0001.MOV"));
+    const qint64 storedSize = QFileInfo(stored).size();
+
+    QBuffer out;
+    out.open(QIODevice::WriteOnly);
+    std::vector<qint64> reports;
+    const auto progress = [&](qint64 soFar) {
+        reports.push_back(soFar);
+        return int(reports.size()) != stopAt;
+    };
+    if (stopAt == 0) {
+        loaded.copies->writeContent(stored, out, progress);
+        QCOMPARE(out.data(), content);
+        // Counted in the stored bytes, chunk by chunk, up to the stored copy's size.
+        QVERIFY(reports.size() >= 3);
+        QVERIFY(std::is_sorted(reports.begin(), reports.end()));
+        QCOMPARE(reports.back(), storedSize);
+    } else {
+        QVERIFY_THROWS_EXCEPTION(Error, loaded.copies->writeContent(stored, out, progress));
+        QCOMPARE(qsizetype(reports.size()), qsizetype(stopAt));
+        QVERIFY(out.data().size() < content.size());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestStoredCopies)

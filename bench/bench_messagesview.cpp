@@ -9,6 +9,7 @@
 #include "chat/ChatSchemes.h"
 #include "chat/FormMessages.h"
 #include "util/Error.h"
+#include "ViewBench.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -24,58 +25,8 @@
 #include <cstdio>
 #include <unistd.h>
 
-namespace {
-
-QVariant runJs(QWebEnginePage* page, const QString& script)
-{
-    QVariant result;
-    bool done = false;
-    page->runJavaScript(script, [&](const QVariant& v) {
-        result = v;
-        done = true;
-    });
-    QDeadlineTimer deadline(30000);
-    while (!done && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return result;
-}
-
-// Resident memory (VmRSS, MB) of process pid's children named QtWebEngineProcess: the largest
-// one (the page's renderer) and all together.
-std::pair<double, double> viewMemory()
-{
-    double largest = 0;
-    double total = 0;
-    const QString self = QString::number(getpid());
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile status(QStringLiteral("/proc/%1/status").arg(entry));
-        if (!status.open(QIODevice::ReadOnly))
-            continue;
-        const QString text = QString::fromUtf8(status.readAll());
-        if (!text.contains(QLatin1String("Name:\tQtWebEngineProc")))
-            continue;
-        QString ppid;
-        double rss = 0;
-        for (const QString& line : text.split(u'\n')) {
-            if (line.startsWith(QLatin1String("PPid:")))
-                ppid = line.mid(5).trimmed();
-            if (line.startsWith(QLatin1String("VmRSS:")))
-                rss = line.mid(6).trimmed().split(u' ').first().toDouble() / 1024.0;
-        }
-        // The zygote's children are the renderers; count both generations.
-        if (ppid != self) {
-            QFile parent(QStringLiteral("/proc/%1/status").arg(ppid));
-            if (!parent.open(QIODevice::ReadOnly) ||
-                !parent.readAll().contains("PPid:\t" + self.toUtf8()))
-                continue;
-        }
-        largest = std::max(largest, rss);
-        total += rss;
-    }
-    return {largest, total};
-}
-
-} // namespace
+using viewbench::runJs;
+using viewbench::viewMemory;
 
 int main(int argc, char* argv[])
 {

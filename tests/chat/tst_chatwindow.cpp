@@ -1,5 +1,6 @@
 #include "ChatFixture.h"
 #include "WebTestSupport.h"
+#include "ModalTestSupport.h"
 #include "app/Application.h"
 #include "backup/StoredCopies.h"
 #include "chat/ChatSchemes.h"
@@ -15,6 +16,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QToolBar>
@@ -98,6 +100,7 @@ private slots:
     void videoBubbleShowsItsPlayIcon();
     void chooser();
     void shardedConversationShowsItsPictures();
+    void longConversationPagesBothWays();
 
 private:
     std::unique_ptr<ChatFixture> m_fx;
@@ -744,4 +747,122 @@ int main(int argc, char* argv[])
     TestChatWindow test;
     return QTest::qExec(&test, argc, argv);
 }
+// A conversation longer than the page holds: the newest entries first, older ones as the user
+// scrolls up and back down, the page keeping a bounded window of them, and the page file
+// written behind it. A picture missing from the backup stops the page file and the page's way
+// further back with one message; what was shown stays.
+void TestChatWindow::longConversationPagesBothWays()
+{
+    const QString whole = QStringLiteral("wxid_whole");
+    const QString gap = QStringLiteral("wxid_gap");
+    constexpr int kCount = 1200;
+    wechat::Database db;
+    db.friends = {{whole, QStringLiteral("Whole"), {}, 3}, {gap, QStringLiteral("Gap"), {}, 3}};
+    QList<QPair<QString, QByteArray>> media;
+    const QByteArray thumb = wechat::jpegImage(60, 40, 0x2040ff, QStringLiteral("t"));
+    for (const QString& who : {whole, gap}) {
+        auto& chat = db.chats[who];
+        for (int i = 1; i <= kCount; ++i) {
+            const bool picture = i % 40 == 0 || (who == gap && i == 3);
+            chat.push_back({1000 + i, picture ? QStringLiteral("<msg><img/></msg>")
+                                              : QStringLiteral("m%1.").arg(i),
+                            picture ? 3 : 1, i % 2, i});
+            // The gap's third message is a picture the backup lacks.
+            if (picture && i != 3)
+                media << qMakePair(mediaPath("Img", who, i, ".pic_thum"), thumb)
+                      << qMakePair(mediaPath("Img", who, i, ".pic"), thumb);
+        }
+    }
+    ChatFixture fx(accountBackup(db, media));
+    TFormChat form(fx.dbPath, fx.recordDict, fx.backupPath, fx.root);
+    form.InitFriends();
+    form.resize(1000, 800);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QWebEnginePage* page = form.webHistory->page();
+    const auto range = [page] {
+        return runJs(page, QStringLiteral("[Number(document.body.dataset.first), "
+                                          "Number(document.body.dataset.last), "
+                                          "document.querySelectorAll('#list > .e').length]"))
+            .toList();
+    };
+    const auto open = [&](const QString& usrName) {
+        QSignalSpy shown(&form, &TFormChat::pageShown);
+        const auto items = form.lstFriends->findItems(
+            form.session().friendInfo(usrName)->DisplayName, Qt::MatchExactly);
+        QCOMPARE(items.size(), 1);
+        form.lstFriends->setCurrentItem(items.first());
+        form.lstFriendsItemClick(form.lstFriends);
+        QTRY_VERIFY_WITH_TIMEOUT(shown.count() >= 1, 30000);
+        QVERIFY(shown.first().first().toBool());
+    };
+    // Scrolls to one end until the page asks for nothing more; returns the range shown.
+    const auto scrollTo = [&](bool top) {
+        QVariantList last;
+        for (int unchanged = 0; unchanged < 20;) {
+            runJs(page, top ? QStringLiteral("window.scrollTo(0, 0); true")
+                            : QStringLiteral("window.scrollTo(0, 1e9); true"));
+            QTest::qWait(50);
+            const QVariantList now = range();
+            unchanged = now == last ? unchanged + 1 : 0;
+            last = now;
+        }
+        return last;
+    };
+
+    QSignalSpy written(&form, &TFormChat::historyWritten);
+    open(whole);
+    QCOMPARE(range(), (QVariantList{kCount - 250, kCount, 250}));
+    QVERIFY(runJs(page, QStringLiteral("document.querySelector('#list > .e:nth-last-child(2)')"
+                                       ".textContent.includes('m1199.')"))
+                .toBool());
+    QTRY_COMPARE_WITH_TIMEOUT(written.count(), 1, 30000);
+    const QString file = written.first().first().toString();
+    QCOMPARE(file, form.session().tempFile());
+
+    QVariantList top = scrollTo(true);
+    QCOMPARE(top.value(0).toInt(), 0);
+    QVERIFY2(top.value(2).toInt() <= 750, qPrintable(top.value(2).toString()));
+    QCOMPARE(top.value(1).toInt() - top.value(0).toInt(), top.value(2).toInt());
+    QVERIFY(runJs(page, QStringLiteral("document.querySelector('#list > .e')"
+                                       ".textContent.includes('m1.')"))
+                .toBool());
+    QCOMPARE(runJs(page, QStringLiteral("Array.from(document.images).filter(i => i.complete && "
+                                        "i.naturalWidth == 60).length"))
+                 .toInt(),
+             runJs(page, QStringLiteral("document.images.length")).toInt());
+    const QVariantList bottom = scrollTo(false);
+    QCOMPARE(bottom.value(1).toInt(), kCount);
+    QVERIFY(bottom.value(2).toInt() <= 750);
+
+    // The page file holds every entry once, in order.
+    QFile page1(file);
+    QVERIFY(page1.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(page1.readAll());
+    QCOMPARE(text.count(QStringLiteral("class=\"leftd\"")) + text.count(QStringLiteral("class=\"rightd\"")),
+             2 * kCount);
+    const qsizetype m1 = text.indexOf(QStringLiteral("\tm1.\r\n"));
+    QVERIFY(m1 >= 0 && m1 < text.indexOf(QStringLiteral("\tm2.\r\n")));
+
+    // The gap: one box, the newest entries shown, the way back stopping before the gap.
+    QStringList boxes;
+    const std::function<void(QMessageBox&)> record = [&boxes](QMessageBox& box) {
+        boxes << box.text();
+    };
+    whenShown<QMessageBox>(record, 20000);
+    written.clear();
+    open(gap);
+    QTRY_COMPARE_WITH_TIMEOUT(written.count(), 1, 30000);
+    QCOMPARE(written.first().first().toString(), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(boxes, QStringList{QStringLiteral("Item not found")}, 20000);
+    QVERIFY(!form.historyComplete());
+    whenShown<QMessageBox>(record, 3000);
+    top = scrollTo(true);
+    QVERIFY2(top.value(0).toInt() > 0 && top.value(0).toInt() < kCount - 250,
+             qPrintable(top.value(0).toString()));
+    QTest::qWait(3500);
+    QCOMPARE(boxes.size(), 1);
+    QCOMPARE(form.webHistory->url(), form.pageUrl());
+}
+
 #include "tst_chatwindow.moc"

@@ -991,6 +991,8 @@ void TFormMain::CollectCheckedFiles(const QModelIndexList& nodes, std::vector<TE
 {
     const TBackupFileRecords* records = FBackupMgr ? &FBackupMgr->Records() : nullptr;
     for (const QModelIndex& node : nodes) {
+        if (m_collectHook && !m_collectHook())
+            return;
         if (treeModel->hasChildren(node)) {
             CollectCheckedFiles(childNodes(node), list);
             continue;
@@ -1020,7 +1022,6 @@ void TFormMain::actExportExecute()
 
     std::vector<TExportFile> list;
     const auto freeList = qScopeGuard([&list] { FreeExportList(list); });
-    CollectCheckedFiles(childNodes(), list);
 
     // The copying runs here, handling pending events between chunks: the stored copies are
     // read through objects of this thread. The progress window is modal, so nothing else can
@@ -1059,8 +1060,37 @@ void TFormMain::actExportExecute()
         }
         return !cancel;
     };
-    show({0, int(list.size()), 0, 0});
+    // A large tree takes a while to walk: the window shows how many files it has found.
+    progress.setProgress(0);
+    progress.setText(tr("Collecting the checked files: %1").arg(0));
     progress.show();
+    m_collectHook = [&] {
+        if (sincePump.elapsed() < kEventInterval)
+            return !cancel;
+        if (!sinceShown.isValid() || sinceShown.elapsed() >= 100) {
+            progress.setText(tr("Collecting the checked files: %1").arg(list.size()));
+            sinceShown.start();
+        }
+        processPendingEvents();
+        sincePump.start();
+        return !cancel;
+    };
+    {
+        const auto noHook = qScopeGuard([this] { m_collectHook = {}; });
+        CollectCheckedFiles(childNodes(), list);
+    }
+    if (cancel || m_closeAfterExport) {
+        progress.hide();
+        if (m_closeAfterExport)
+            QTimer::singleShot(0, this, &QWidget::close);
+        else
+            ShowMessage(QStringLiteral("Export cancelled: %1 of %2 files exported")
+                            .arg(0)
+                            .arg(list.size()));
+        return;
+    }
+    sinceShown.invalidate();
+    show({0, int(list.size()), 0, 0});
     const TExportOutcome outcome = CopyExportFilesWithProgress(list, FStoredCopies.get(), report);
     progress.hide();
     if (m_closeAfterExport) {

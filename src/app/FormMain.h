@@ -224,6 +224,8 @@ private:
     std::unique_ptr<TStoredCopies> FStoredCopies;
     std::atomic_bool* m_unlockCancel = nullptr; // while a password is being checked
     bool* m_exportCancel = nullptr;  // while an export runs
+    // While an export collects its files: called for every tree node; false stops collecting.
+    std::function<bool()> m_collectHook;
     bool m_closeAfterExport = false; // the window was closed during an export
     int m_keylessFiles = 0; // files of the last collection left out for want of a key
     QString m_loadedBackupPath; // the backup FBackupMgr reads, whatever is selected since

@@ -65,6 +65,7 @@ private slots:
     void exportNeverWritesIntoTheBackup();
     void exportStopsMidway_data();
     void exportStopsMidway();
+    void exportCancelledWhileCollecting();
     void chineseTable();
     void chineseWithoutTableStartsInEnglish();
     void otherLanguageReadsNoTable();
@@ -796,6 +797,44 @@ void TestFormMain::exportStopsMidway()
         QCOMPARE(m_messages, QStringList{"Export cancelled: 1 of 3 files exported"});
         QVERIFY(!form->findChild<TFormProgress*>());
     }
+}
+
+// A large tree takes a while to walk: the progress window is up meanwhile, and its Cancel
+// stops the export before anything is copied.
+void TestFormMain::exportCancelledWhileCollecting()
+{
+    SampleBackup b;
+    constexpr int kFiles = 20000;
+    for (int i = 0; i < kFiles; ++i)
+        b.addFile("HomeDomain", QStringLiteral("Library/Many/%1/f%2.txt").arg(i % 100).arg(i), "x");
+    auto form = makeForm();
+    browseTo(*form, writeBackup("many", b));
+    form->actNext->trigger();
+    findNode(form->tvTree, "Library")->setCheckState(0, Qt::Checked);
+    const QString out = m_dir->filePath("export-many");
+    form->chooseExportFolder = [out] { return out; };
+    int copyReports = 0;
+    form->setEventHook([&copyReports] { ++copyReports; });
+    QString text;
+    QTimer canceller;
+    connect(&canceller, &QTimer::timeout, this, [&] {
+        auto* progress = form->findChild<TFormProgress*>();
+        if (!progress || !progress->isVisible() || !text.isEmpty())
+            return;
+        text = progress->text();
+        progress->btnCancel->click();
+    });
+    canceller.start(1);
+    form->actExport->trigger();
+    canceller.stop();
+    QVERIFY2(m_errors.isEmpty(), qPrintable(m_errors.join('\n')));
+    QVERIFY2(text.startsWith(QStringLiteral("Collecting the checked files: ")), qPrintable(text));
+    QCOMPARE(copyReports, 0);
+    QCOMPARE(m_messages.size(), 1);
+    QVERIFY2(m_messages.first().startsWith(QStringLiteral("Export cancelled: 0 of ")),
+             qPrintable(m_messages.first()));
+    QVERIFY(!QFileInfo::exists(out + "/Library"));
+    QVERIFY(!form->findChild<TFormProgress*>());
 }
 
 void TestFormMain::chineseTable()

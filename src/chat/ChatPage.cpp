@@ -351,12 +351,6 @@ void ChatPageWriter::addEntry(const QString& entry)
     ++m_count;
 }
 
-void ChatPageWriter::addEncodedEntry(const QByteArray& entry)
-{
-    m_entries += entry;
-    ++m_count;
-}
-
 QByteArray ChatPageWriter::encodeEntry(const QString& entry)
 {
     QByteArray out;
@@ -366,7 +360,7 @@ QByteArray ChatPageWriter::encodeEntry(const QString& entry)
 
 namespace {
 
-void writeFile(const QString& path, std::initializer_list<const QByteArray*> parts)
+void writeFile(const QString& path, const std::vector<const QByteArray*>& parts)
 {
     QSaveFile file(path);
     bool ok = file.open(QIODevice::WriteOnly);
@@ -376,16 +370,34 @@ void writeFile(const QString& path, std::initializer_list<const QByteArray*> par
         throw Error(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
 }
 
-} // namespace
-
-void ChatPageWriter::save(const QString& path) const
+// The page's head and tail around its entries, as the file holds them.
+std::pair<QByteArray, QByteArray> pageFrame()
 {
     const qsizetype split = kPageBody.indexOf(kReplace);
     QByteArray head("\xEF\xBB\xBF");
     appendFileLines(head, chatStyleBlock() + kPageBody.left(split));
     QByteArray tail;
     appendFileLines(tail, kPageBody.mid(split + kReplace.size()));
+    return {head, tail};
+}
+
+} // namespace
+
+void ChatPageWriter::save(const QString& path) const
+{
+    const auto [head, tail] = pageFrame();
     writeFile(path, {&head, &m_entries, &tail});
+}
+
+void ChatPageWriter::save(const QString& path, const std::vector<QByteArray>& entries)
+{
+    const auto [head, tail] = pageFrame();
+    std::vector<const QByteArray*> parts{&head};
+    parts.reserve(entries.size() + 2);
+    for (const QByteArray& entry : entries)
+        parts.push_back(&entry);
+    parts.push_back(&tail);
+    writeFile(path, parts);
 }
 
 void appendViewEntry(QByteArray& out, const QByteArray& entry)

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 // Pieces of the chat history page. Every literal here is the page's output format; the page is
 // a local file that runs script, so text written by other people is escaped before it goes in.
@@ -61,8 +62,6 @@ public:
     ChatPageWriter() = default;
 
     void addEntry(const QString& entry);
-    // The same, for an entry already in the file's bytes (see encodeEntry).
-    void addEncodedEntry(const QByteArray& entry);
     bool isEmpty() const { return m_count == 0; }
     qsizetype count() const { return m_count; }
 
@@ -71,6 +70,8 @@ public:
 
     // An entry as the page file holds it: UTF-8, CR LF line ends, followed by CR LF.
     static QByteArray encodeEntry(const QString& entry);
+    // Writes the page of entries already in the file's bytes, as save() writes its own.
+    static void save(const QString& path, const std::vector<QByteArray>& entries);
 
 private:
     QByteArray m_entries;

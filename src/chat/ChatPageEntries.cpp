@@ -53,8 +53,5 @@ void TChatPageEntries::save(const QString& path) const
 {
     if (!complete())
         throw std::logic_error("the page file is written only once every entry is rendered");
-    ChatPageWriter page;
-    for (const QByteArray& e : m_entries)
-        page.addEncodedEntry(e);
-    page.save(path);
+    ChatPageWriter::save(path, m_entries);
 }

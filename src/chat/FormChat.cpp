@@ -12,12 +12,12 @@
 #include "chat/ChatPage.h"
 #include "chat/ChatPageEntries.h"
 #include "chat/ChatSession.h"
+#include "chat/PageServing.h"
 #include "chat/WebViewPolicy.h"
 #include "media/MediaDialogs.h"
 #include "util/Error.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QCloseEvent>
 #include <QDir>
 #include <QEventLoop>
@@ -33,9 +33,7 @@
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
-#include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineUrlRequestJob>
-#include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
 
 #include <algorithm>
@@ -53,53 +51,6 @@ QString pageHost()
 {
     return QStringLiteral("conversation");
 }
-
-void reply(QWebEngineUrlRequestJob* job, const QByteArray& type, const QByteArray& body)
-{
-    auto* buffer = new QBuffer(job);
-    buffer->setData(body);
-    buffer->open(QIODevice::ReadOnly);
-    job->reply(type, buffer);
-}
-
-// Every request of the chat view's profile passes here: the page may load what the window
-// serves under its own scheme, nothing else, so script on it reads no file and reaches no
-// server. Thread-safe: the engine may ask from a thread of its own.
-class ChatRequestFilter final : public QWebEngineUrlRequestInterceptor
-{
-public:
-    ChatRequestFilter(TFormChat* form, QObject* parent)
-        : QWebEngineUrlRequestInterceptor(parent), m_form(form)
-    {
-    }
-
-    void interceptRequest(QWebEngineUrlRequestInfo& info) override
-    {
-        const QUrl url = info.requestUrl();
-        if (url.scheme() == QLatin1String(kWechatScheme))
-            return;
-        info.block(true);
-        // Queued, and dropped with the window.
-        QMetaObject::invokeMethod(
-            m_form, [form = m_form, url] { emit form->requestBlocked(url); }, Qt::QueuedConnection);
-    }
-
-private:
-    TFormChat* m_form;
-};
-
-class ChatPageSchemeHandler final : public QWebEngineUrlSchemeHandler
-{
-public:
-    ChatPageSchemeHandler(TFormChat* form, QObject* parent)
-        : QWebEngineUrlSchemeHandler(parent), m_form(form)
-    {
-    }
-    void requestStarted(QWebEngineUrlRequestJob* job) override { m_form->serve(job); }
-
-private:
-    TFormChat* m_form;
-};
 
 // A page that exists only to catch the address of a link opened with target _blank and hand
 // it to the user's browser; the chat page never leaves the view.
@@ -130,11 +81,7 @@ public:
     ChatWebPage(QWebEngineProfile* profile, TFormChat* form, QObject* parent)
         : QWebEnginePage(profile, parent), m_form(form)
     {
-        // No camera, microphone, position or notifications for anything on the page.
-        connect(this, &QWebEnginePage::featurePermissionRequested, this,
-                [this](const QUrl& origin, Feature feature) {
-                    setFeaturePermission(origin, feature, PermissionDeniedByUser);
-                });
+        denyFeaturePermissions(this);
     }
 
 protected:
@@ -214,10 +161,12 @@ TFormChat::TFormChat(const QString& db, const QHash<QString, QString>& recordDic
     m_profile = new QWebEngineProfile(this);
     // Everything the page shows comes through the window's scheme: no file access.
     restrictSettings(m_profile->settings(), false);
-    m_requestFilter = new ChatRequestFilter(this, m_profile);
-    m_profile->setUrlRequestInterceptor(m_requestFilter);
+    // The page may load what the window serves under its own scheme, nothing else, so script
+    // on it reads no file and reaches no server.
+    allowOnlySchemes(m_profile, {QLatin1String(kWechatScheme)}, this,
+                     [this](const QUrl& url) { emit requestBlocked(url); });
     installChatSchemeHandler(m_profile);
-    m_profile->installUrlSchemeHandler(kWechatScheme, new ChatPageSchemeHandler(this, m_profile));
+    serveScheme(m_profile, kWechatScheme, [this](QWebEngineUrlRequestJob* job) { serve(job); });
     webHistory = new QWebEngineView(this);
     webHistory->setPage(new ChatWebPage(m_profile, this, webHistory));
     webHistory->setContextMenuPolicy(Qt::NoContextMenu);
@@ -366,7 +315,7 @@ void TFormChat::serve(QWebEngineUrlRequestJob* job)
         return;
     }
     if (parts.size() == 2 && parts[1] == QLatin1String("page")) {
-        reply(job, "text/html", m_firstPage);
+        replyBytes(job, "text/html", m_firstPage);
         return;
     }
     bool okA = false;
@@ -380,7 +329,7 @@ void TFormChat::serve(QWebEngineUrlRequestJob* job)
         return;
     }
     try {
-        reply(job, "text/html", m_entries->viewRange(a, b));
+        replyBytes(job, "text/html", m_entries->viewRange(a, b));
     } catch (const Error& e) {
         // The page stops asking; what it shows stays.
         job->fail(QWebEngineUrlRequestJob::RequestFailed);

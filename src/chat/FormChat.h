@@ -19,7 +19,6 @@ class QTabWidget;
 class QToolBar;
 class QToolButton;
 class QWebEngineProfile;
-class QWebEngineUrlRequestInterceptor;
 class QTimer;
 class QWebEngineUrlRequestJob;
 class QWebEngineView;
@@ -139,7 +138,6 @@ private:
     TFormProgress* FProgress = nullptr;
     bool m_busy = false;
     QWebEngineProfile* m_profile = nullptr;                     // owned through the QObject tree
-    QWebEngineUrlRequestInterceptor* m_requestFilter = nullptr; // owned by m_profile
     QUrl m_pageUrl;
     std::unique_ptr<TChatConversation> m_conversation; // shown
     std::unique_ptr<TChatPageEntries> m_entries;       // of m_conversation; goes first

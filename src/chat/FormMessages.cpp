@@ -6,6 +6,7 @@
 #include "app/RecordIndex.h"
 #include "backup/StoredCopies.h"
 #include "chat/MessagesPage.h"
+#include "chat/PageServing.h"
 #include "chat/WebViewPolicy.h"
 #include "media/PictureReader.h"
 #include "util/Error.h"
@@ -32,9 +33,7 @@
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
-#include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineUrlRequestJob>
-#include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
 
 namespace {
@@ -48,53 +47,13 @@ QString host()
     return QStringLiteral("conversation");
 }
 
-// The page may load what the window serves under its own scheme, nothing else: no file, no
-// server. Thread-safe: the engine asks from a thread of its own.
-class MessagesRequestFilter final : public QWebEngineUrlRequestInterceptor
-{
-public:
-    MessagesRequestFilter(TFormMessages* form, QObject* parent)
-        : QWebEngineUrlRequestInterceptor(parent), m_form(form)
-    {
-    }
-
-    void interceptRequest(QWebEngineUrlRequestInfo& info) override
-    {
-        const QUrl url = info.requestUrl();
-        if (url.scheme() == QLatin1String(kMessagesScheme) || url.scheme() == QLatin1String("data"))
-            return;
-        info.block(true);
-        QMetaObject::invokeMethod(
-            m_form, [form = m_form, url] { emit form->requestBlocked(url); }, Qt::QueuedConnection);
-    }
-
-private:
-    TFormMessages* m_form;
-};
-
-class MessagesSchemeHandler final : public QWebEngineUrlSchemeHandler
-{
-public:
-    MessagesSchemeHandler(TFormMessages* form, QObject* parent)
-        : QWebEngineUrlSchemeHandler(parent), m_form(form)
-    {
-    }
-    void requestStarted(QWebEngineUrlRequestJob* job) override { m_form->serve(job); }
-
-private:
-    TFormMessages* m_form;
-};
-
 class MessagesWebPage final : public QWebEnginePage
 {
 public:
     MessagesWebPage(QWebEngineProfile* profile, TFormMessages* form, QObject* parent)
         : QWebEnginePage(profile, parent), m_form(form)
     {
-        connect(this, &QWebEnginePage::featurePermissionRequested, this,
-                [this](const QUrl& origin, Feature feature) {
-                    setFeaturePermission(origin, feature, PermissionDeniedByUser);
-                });
+        denyFeaturePermissions(this);
     }
 
 protected:
@@ -108,14 +67,6 @@ protected:
 private:
     TFormMessages* m_form;
 };
-
-void reply(QWebEngineUrlRequestJob* job, const QByteArray& type, const QByteArray& body)
-{
-    auto* buffer = new QBuffer(job);
-    buffer->setData(body);
-    buffer->open(QIODevice::ReadOnly);
-    job->reply(type, buffer);
-}
 
 quint64 pairId(int m, int a)
 {
@@ -180,8 +131,11 @@ TFormMessages::TFormMessages(Sources sources, QWidget* parent)
 
     m_profile = new QWebEngineProfile(this);
     restrictSettings(m_profile->settings(), false);
-    m_profile->setUrlRequestInterceptor(new MessagesRequestFilter(this, m_profile));
-    m_profile->installUrlSchemeHandler(kMessagesScheme, new MessagesSchemeHandler(this, m_profile));
+    // The page may load what the window serves under its own scheme, nothing else: no file,
+    // no server.
+    allowOnlySchemes(m_profile, {QLatin1String(kMessagesScheme), QStringLiteral("data")}, this,
+                     [this](const QUrl& url) { emit requestBlocked(url); });
+    serveScheme(m_profile, kMessagesScheme, [this](QWebEngineUrlRequestJob* job) { serve(job); });
     webMessages = new QWebEngineView(this);
     webMessages->setPage(new MessagesWebPage(m_profile, this, webMessages));
     webMessages->setContextMenuPolicy(Qt::NoContextMenu);
@@ -345,7 +299,7 @@ void TFormMessages::serve(QWebEngineUrlRequestJob* job)
     if (parts.size() == 1 && parts[0] == QLatin1String("page")) {
         const int count = m_renderer->count();
         const int first = std::max(0, count - kPage);
-        reply(job, html,
+        replyBytes(job, html,
               messagesPageShell(conversationTitle(m_shown, m_names), m_renderer->range(first, count),
                                 first, count, urlOf(QStringLiteral("range")), m_nonce)
                   .toUtf8());
@@ -357,7 +311,7 @@ void TFormMessages::serve(QWebEngineUrlRequestJob* job)
             job->fail(QWebEngineUrlRequestJob::UrlInvalid);
             return;
         }
-        reply(job, html, m_renderer->range(a, b).toUtf8());
+        replyBytes(job, html, m_renderer->range(a, b).toUtf8());
     } else if (parts.size() == 3 && parts[0] == QLatin1String("picture")) {
         const int m = parts[1].toInt(&okA);
         const int a = parts[2].toInt(&okB);
@@ -425,7 +379,7 @@ void TFormMessages::servePicture(QWebEngineUrlRequestJob* job, int m, int a)
                 if (jpeg.isEmpty())
                     target->fail(QWebEngineUrlRequestJob::RequestFailed);
                 else
-                    reply(target, "image/jpeg", jpeg);
+                    replyBytes(target, "image/jpeg", jpeg);
             },
             Qt::QueuedConnection);
     });
